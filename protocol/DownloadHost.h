@@ -1,0 +1,70 @@
+// What the download worker uses of its host: the Windows main dialog and
+// the command-line downloader both implement this.
+#pragma once
+
+#include "serial/SerialLink.h"
+
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+class CDownloadHost {
+public:
+    virtual ~CDownloadHost() = default;
+
+    // File to serve; read once when the worker starts.
+    std::string m_SelectedPath;
+    // Size of that file, measured when it was chosen; the worker sets it to
+    // 0 when it ends.
+    std::atomic<int32_t> m_FileSize{0};
+    // The worker's request loop runs while non-zero.
+    std::atomic<int> m_RunFlag{0};
+    // The open port: its queue feeds the parser, replies are written to it.
+    CSerialLink* m_pSerialPort = nullptr;
+    // -1 = not counting; set to 0 by the worker on every hello, data or
+    // time request; counted up by the host's watchdog timer.
+    std::atomic<int32_t> m_WatchdogCounter{-1};
+    // When set, the process ends after the worker ends.
+    int m_CommandLineMode = 0;
+
+    // The next text for the status line. Written by the worker and by the
+    // host's own thread, so it is handed over under a lock.
+    void SetPendingMessage(const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(m_PendingLock);
+        m_PendingMessage = text;
+    }
+    std::string PendingMessage() const
+    {
+        std::lock_guard<std::mutex> lock(m_PendingLock);
+        return m_PendingMessage;
+    }
+
+    // Show the pending message; n = -1 keeps it, n >= 0 clears it after a
+    // countdown of n * 20 ticks of a 1 ms timer.
+    virtual void ShowMessage(int n) = 0;
+    // Progress bar position, 0..100.
+    virtual void SetProgress(int percent) = 0;
+    // End the transfer: progress 0, "Completely Transfered!", watchdog
+    // stopped, run flag cleared, port closed, queue emptied, controls on.
+    virtual void FinishTransfer() = 0;
+    // Command-line mode: how the process ends once the worker is done.
+    virtual void ExitCommandLine(int exitCode) { std::exit(exitCode); }
+
+private:
+    mutable std::mutex m_PendingLock;
+    std::string m_PendingMessage;
+};
+
+// A file size as the host keeps it: signed 32-bit. Sizes past 2 GiB are held
+// at the largest value instead of wrapping negative, so every block the box
+// can address (24-bit offsets) is still served.
+inline int32_t ClampFileSize(long long size)
+{
+    if (size < 0)
+        return 0;
+    return size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+}
