@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs. Usage:
+#   scripts/install-deps.sh demo   # native build only
+#   scripts/install-deps.sh test   # everything the full test run needs
+set -euo pipefail
+
+what=${1:-test}
+pkgs=(cmake g++ make)
+if [ "$what" = test ]; then
+  pkgs+=(googletest libgtest-dev libgmock-dev
+         g++-mingw-w64-x86-64-posix wine64 xvfb xauth
+         socat lrzsz clang libclang-rt-dev imagemagick)
+fi
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

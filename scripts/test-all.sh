@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and runs every test:
+# native, native under AddressSanitizer + UndefinedBehaviorSanitizer, and the
+# Windows cross build under wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+jobs=$(nproc)
+start=$SECONDS
+
+step() { printf '\n=== %s (%ds)\n' "$*" $((SECONDS - start)); }
+
+step "native build"
+cmake --preset native >/dev/null
+cmake --build --preset native -j"$jobs"
+step "native tests"
+ctest --preset native -j"$jobs"
+
+step "sanitizer build"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize -j"$jobs"
+step "sanitizer tests"
+ctest --preset sanitize -j"$jobs" -LE slow
+
+step "Windows cross build"
+cmake --preset mingw -DZV_NATIVE_BUILD_DIR="$PWD/build/native" >/dev/null
+cmake --build --preset mingw -j"$jobs"
+step "Windows tests under wine"
+ctest --preset mingw -j"$jobs"
+
+step "all passed"
