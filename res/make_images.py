@@ -220,7 +220,8 @@ def banner():
     draw_text(cv, tx, 24, title, scale, TITLE_BLUE, True)
     version = "Ver 1.04"
     vscale = 2
-    draw_text(cv, tx + text_width(title, scale) - text_width(version, vscale), 24 + 7 * scale + 14,
+    # Left-aligned under the name: the OK button sits at the lower right.
+    draw_text(cv, tx + 2, 24 + 7 * scale + 14,
               version, vscale, TITLE_BLUE, False)
     return cv
 

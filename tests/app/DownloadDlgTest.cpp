@@ -1,0 +1,488 @@
+// The main window driven the way a user drives it, through its messages and
+// handlers, under wine. DownloadDlgBox.* need a box simulator on COM1 (run
+// through the end-to-end harness); the rest need no port.
+#include "app/AboutDlg.h"
+#include "framework/Dialog.h"
+#include "protocol/Messages.h"
+#include "res/resource.h"
+#include "ui/DownloadDlg.h"
+#include "ui/Settings.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string TempDir()
+{
+    char buf[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, buf);
+    return buf;
+}
+
+std::string MakeFile(const std::string& name, size_t size)
+{
+    std::string path = TempDir() + name;
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    for (size_t i = 0; i < size; ++i)
+        f.put(static_cast<char>(i * 13));
+    return path;
+}
+
+std::string IniValue(const char* key)
+{
+    char buf[256] = {};
+    ::GetPrivateProfileStringA(settings::kSection, key, "<none>", buf, sizeof buf, settings::IniPath().c_str());
+    return buf;
+}
+
+// An HDROP as the shell hands one over, holding one path.
+HDROP MakeDrop(const std::string& path)
+{
+    size_t bytes = sizeof(DROPFILES) + path.size() + 2;
+    HGLOBAL mem = ::GlobalAlloc(GHND, bytes);
+    auto* df = static_cast<DROPFILES*>(::GlobalLock(mem));
+    df->pFiles = sizeof(DROPFILES);
+    df->fWide = FALSE;
+    std::memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), path.c_str(), path.size());
+    ::GlobalUnlock(mem);
+    return static_cast<HDROP>(mem);
+}
+
+struct Recorded {
+    std::vector<std::string> boxes;
+    std::string boxCaption;
+    int exitCode = -1;
+    bool findResult = false;
+    std::string findPath;
+    std::string findInitial;
+} g_rec;
+
+int FakeMessageBox(HWND, const char* text, const char* caption, UINT)
+{
+    g_rec.boxes.push_back(text);
+    g_rec.boxCaption = caption;
+    return IDOK;
+}
+void FakeExit(int code) { g_rec.exitCode = code; }
+bool FakeFind(std::string& path)
+{
+    g_rec.findInitial = path;
+    if (g_rec.findResult)
+        path = g_rec.findPath;
+    return g_rec.findResult;
+}
+
+// Saves the screen area of rect as a 24-bit BMP, for a person to look at.
+void SaveScreen(const RECT& rect, const std::string& name)
+{
+    const char* dir = std::getenv("ZV_ARTIFACTS");
+    if (!dir || !*dir)
+        return;
+    ::CreateDirectoryA(dir, nullptr);
+    int w = rect.right - rect.left, h = rect.bottom - rect.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC mem = ::CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bmp = ::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(mem, bmp);
+    ::BitBlt(mem, 0, 0, w, h, screen, rect.left, rect.top, SRCCOPY);
+    ::GdiFlush();
+    int stride = ((w * 3 + 3) / 4) * 4;
+    BITMAPFILEHEADER fh{};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
+    fh.bfSize = fh.bfOffBits + stride * h;
+    std::ofstream f(std::string(dir) + "\\" + name, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(&fh), sizeof fh);
+    f.write(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof bi.bmiHeader);
+    f.write(static_cast<const char*>(bits), stride * h);
+    ::SelectObject(mem, old);
+    ::DeleteObject(bmp);
+    ::DeleteDC(mem);
+    ::ReleaseDC(nullptr, screen);
+}
+
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_Ini = TempDir() + "zv-dialog-test.ini";
+        std::remove(m_Ini.c_str());
+        settings::SetIniPathForTesting(m_Ini);
+        g_rec = Recorded();
+        CDownloadDlg::s_pfnMessageBox = FakeMessageBox;
+        CDownloadDlg::s_pfnExitProcess = FakeExit;
+        CDownloadDlg::s_pfnOpenFileDialog = FakeFind;
+    }
+    void TearDown() override
+    {
+        m_Dlg.reset();
+        std::remove(m_Ini.c_str());
+        settings::SetIniPathForTesting("");
+    }
+
+    CDownloadDlg& Open(const std::string& commandLine = "")
+    {
+        m_Dlg = std::make_unique<CDownloadDlg>(commandLine);
+        EXPECT_TRUE(m_Dlg->Create(IDD_ZURIVAVAVE_DIALOG, nullptr));
+        ZvPumpWaitingMessages();
+        return *m_Dlg;
+    }
+    std::string Text(int id)
+    {
+        char buf[512] = {};
+        ::GetDlgItemTextA(m_Dlg->m_hWnd, id, buf, sizeof buf);
+        return buf;
+    }
+    bool Enabled(int id) { return ::IsWindowEnabled(::GetDlgItem(m_Dlg->m_hWnd, id)) != FALSE; }
+    bool ControlsEnabled(bool on)
+    {
+        bool all = true;
+        for (int id : {IDC_FIND, IDC_FILENAME, IDC_DOWNLOAD, IDC_PORT_SETUP})
+            all = all && Enabled(id) == on;
+        return all;
+    }
+    void Drop(const std::string& path) { m_Dlg->OnDropFiles(MakeDrop(path)); }
+    // Pumps messages until pred holds or the time is up.
+    template <class Pred>
+    bool PumpUntil(Pred pred, int seconds)
+    {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            ZvPumpWaitingMessages();
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        return true;
+    }
+
+    std::string m_Ini;
+    std::unique_ptr<CDownloadDlg> m_Dlg;
+};
+
+}  // namespace
+
+TEST_F(DialogTest, StartsIdleAndAsksForAFileWithoutOpeningAPort)
+{
+    CDownloadDlg& dlg = Open();
+    EXPECT_EQ(Text(IDC_STATUS), msg::kWelcome);
+    EXPECT_TRUE(ControlsEnabled(true));
+    EXPECT_EQ(dlg.m_CommandLineMode, 0);
+    EXPECT_EQ(dlg.m_Progress.GetLower(), 0);
+    EXPECT_EQ(dlg.m_Progress.GetUpper(), 100);
+    EXPECT_EQ(dlg.m_btnDownload.m_TextColor, 0x0000009Bu);
+
+    // Text typed into the file name box is never read back.
+    ::SetDlgItemTextA(dlg.m_hWnd, IDC_FILENAME, "C:\\nothing\\typed.wzb");
+    dlg.OnDownload();
+    EXPECT_EQ(Text(IDC_STATUS), msg::kSelectFile);
+    EXPECT_EQ(Text(IDC_FILENAME), "");
+    EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
+    EXPECT_EQ(dlg.m_RunFlag.load(), 0);
+    EXPECT_TRUE(ControlsEnabled(true));
+
+    // ShowMessage(3): the text goes on the 61st tick of the countdown.
+    for (int i = 0; i < 60; ++i)
+        dlg.OnTimer(CDownloadDlg::kTimerMessage);
+    EXPECT_EQ(Text(IDC_STATUS), msg::kSelectFile);
+    dlg.OnTimer(CDownloadDlg::kTimerMessage);
+    EXPECT_EQ(Text(IDC_STATUS), "");
+
+    // The system menu carries the About item after a separator.
+    HMENU menu = ::GetSystemMenu(dlg.m_hWnd, FALSE);
+    ASSERT_NE(menu, nullptr);
+    int count = ::GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    EXPECT_EQ(::GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+    EXPECT_EQ(::GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+    char item[128] = {};
+    ::GetMenuStringA(menu, count - 1, item, sizeof item, MF_BYPOSITION);
+    EXPECT_EQ(std::string(item).rfind("WZB Zurivavave ", 0), 0u) << item;
+
+    // Stop and Exit with no transfer ends the process with 0.
+    dlg.OnStopAndExit();
+    EXPECT_EQ(g_rec.exitCode, 0);
+}
+
+TEST_F(DialogTest, DropsAreJudgedByTheirNameAndProbed)
+{
+    CDownloadDlg& dlg = Open();
+    std::string notes = MakeFile("notes.txt", 10);
+    Drop(notes);
+    EXPECT_EQ(Text(IDC_STATUS), msg::kNotSupported);
+    EXPECT_EQ(dlg.m_bFileSelected, 0);
+    EXPECT_EQ(IniValue(settings::kKeyPath), "<none>");
+
+    Drop(MakeFile("fw.r2.wzb", 10));
+    EXPECT_EQ(Text(IDC_STATUS), msg::kNotSupported);
+    EXPECT_EQ(dlg.m_bFileSelected, 0);
+
+    std::string wzbx = MakeFile("a.wzbx", 1234);
+    Drop(wzbx);
+    EXPECT_EQ(dlg.m_bFileSelected, 1);
+    EXPECT_EQ(dlg.m_SelectedPath, wzbx);
+    EXPECT_EQ(dlg.m_FileSize.load(), 1234);
+    EXPECT_EQ(Text(IDC_FILENAME), wzbx);
+    EXPECT_EQ(IniValue(settings::kKeyPath), wzbx);
+    EXPECT_TRUE(g_rec.boxes.empty());
+
+    // Held open by another program without sharing: "Error111", then the
+    // file is selected all the same, with the size from its status.
+    std::string held = MakeFile("held.WZB", 777);
+    HANDLE h = ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    Drop(held);
+    ::CloseHandle(h);
+    ASSERT_EQ(g_rec.boxes.size(), 1u);
+    EXPECT_EQ(g_rec.boxes[0], "Error111");
+    EXPECT_FALSE(g_rec.boxCaption.empty());
+    EXPECT_EQ(g_rec.boxCaption.find('.'), std::string::npos) << "caption is the program name without extension";
+    EXPECT_EQ(dlg.m_bFileSelected, 1);
+    EXPECT_EQ(dlg.m_SelectedPath, held);
+    EXPECT_EQ(dlg.m_FileSize.load(), 777);
+}
+
+TEST_F(DialogTest, FindUsesTheStoredPathAndCancelKeepsTheSelection)
+{
+    CDownloadDlg& dlg = Open();
+    g_rec.findResult = false;
+    dlg.OnFind();
+    EXPECT_EQ(g_rec.findInitial, "C:\\*.WZB");
+    EXPECT_EQ(Text(IDC_FILENAME), "");
+
+    std::string fw = MakeFile("found.wzb", 300);
+    g_rec.findResult = true;
+    g_rec.findPath = fw;
+    dlg.OnFind();
+    EXPECT_EQ(dlg.m_bFileSelected, 1);
+    EXPECT_EQ(dlg.m_FileSize.load(), 300);
+    EXPECT_EQ(Text(IDC_FILENAME), fw);
+    EXPECT_EQ(IniValue(settings::kKeyPath), fw);
+
+    g_rec.findResult = false;
+    dlg.OnFind();
+    EXPECT_EQ(g_rec.findInitial, fw.substr(0, 99));
+    EXPECT_EQ(Text(IDC_FILENAME), fw);
+}
+
+TEST_F(DialogTest, PortThatCannotOpenLeavesTheDialogReady)
+{
+    std::string fw = MakeFile("cmdline.wzb", 4096);
+    ::WritePrivateProfileStringA(settings::kSection, settings::kKeyPort, "5", m_Ini.c_str());
+    // Command-line mode with a port index outside COM1..COM4: the download
+    // starts at once and fails to initialise; nothing ends the process.
+    CDownloadDlg& dlg = Open(fw);
+    EXPECT_EQ(dlg.m_CommandLineMode, 1);
+    EXPECT_EQ(dlg.m_bFileSelected, 1);
+    EXPECT_EQ(Text(IDC_FILENAME), dlg.m_SelectedPath);
+    EXPECT_EQ(IniValue(settings::kKeyPath), dlg.m_SelectedPath);
+    EXPECT_EQ(Text(IDC_STATUS), msg::kInitFailed);
+    EXPECT_TRUE(ControlsEnabled(true));
+    EXPECT_EQ(dlg.m_RunFlag.load(), 0);
+    EXPECT_EQ(g_rec.exitCode, -1);
+}
+
+TEST_F(DialogTest, CommandLineFileThatCannotOpenAsksForAFile)
+{
+    CDownloadDlg& dlg = Open(TempDir() + "does-not-exist.wzb");
+    EXPECT_EQ(dlg.m_bFileSelected, 0);
+    EXPECT_EQ(Text(IDC_STATUS), msg::kSelectFile);
+    EXPECT_EQ(g_rec.exitCode, -1);
+}
+
+TEST_F(DialogTest, EscapeClosesNeitherWindow)
+{
+    CDownloadDlg& dlg = Open();
+    HWND edit = ::GetDlgItem(dlg.m_hWnd, IDC_FILENAME);
+    ::PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0);
+    ::PostMessageA(dlg.m_Panel.GetDlgItem(IDC_SPEED), WM_KEYDOWN, VK_ESCAPE, 0);
+    ZvPumpWaitingMessages();
+    EXPECT_TRUE(::IsWindow(dlg.m_hWnd));
+    EXPECT_TRUE(::IsWindowVisible(dlg.m_hWnd));
+    EXPECT_TRUE(::IsWindow(dlg.m_Panel.m_hWnd));
+}
+
+TEST_F(DialogTest, PanelSlidesOutDocksFollowsAndSlidesBack)
+{
+    CDownloadDlg& dlg = Open();
+    ::SetWindowPos(dlg.m_hWnd, nullptr, 100, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ZvPumpWaitingMessages();
+    int w = dlg.m_PanelRect.right;
+    ASSERT_GE(w, 20);
+    EXPECT_FALSE(::IsWindowVisible(dlg.m_Panel.m_hWnd));
+
+    dlg.OnPortSetup();
+    EXPECT_TRUE(dlg.m_bPanelShown);
+    RECT main;
+    dlg.GetWindowRect(&main);
+    int ticks = 0;
+    bool last = false;
+    while (!last && ticks < 100) {
+        last = dlg.SlidePanelStep();
+        ++ticks;
+        RECT p;
+        dlg.m_Panel.GetWindowRect(&p);
+        EXPECT_EQ(p.top, main.top + 20);
+        if (ticks == 1) {
+            EXPECT_EQ(p.left, main.right - w + 20);
+        }
+    }
+    EXPECT_EQ(ticks, w / 20);
+    RECT p;
+    dlg.m_Panel.GetWindowRect(&p);
+    EXPECT_EQ(p.left, main.right);
+    EXPECT_EQ(dlg.m_Panel.m_Docked, 1);
+    EXPECT_TRUE(::IsWindowVisible(dlg.m_Panel.m_hWnd));
+
+    // A person can look at the window with its panel out.
+    RECT both = main;
+    both.right = p.right;
+    both.bottom = std::max(main.bottom, p.bottom);
+    ::RedrawWindow(dlg.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ::RedrawWindow(dlg.m_Panel.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ZvPumpWaitingMessages();
+    SaveScreen(both, "main-with-panel.bmp");
+
+    // The docked panel follows the main window at the same vertical offset.
+    ::SetWindowPos(dlg.m_hWnd, nullptr, 130, 120, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ZvPumpWaitingMessages();
+    dlg.GetWindowRect(&main);
+    dlg.m_Panel.GetWindowRect(&p);
+    EXPECT_EQ(p.left, main.right);
+    EXPECT_EQ(p.top, main.top + 20);
+
+    // Download slides it back in and hides it; a second press would reverse.
+    dlg.OnDownload();
+    EXPECT_FALSE(dlg.m_bPanelShown);
+    ticks = 0;
+    last = false;
+    while (!last && ticks < 100) {
+        last = dlg.SlidePanelStep();
+        ++ticks;
+    }
+    EXPECT_EQ(ticks, w / 20);
+    dlg.m_Panel.GetWindowRect(&p);
+    EXPECT_EQ(p.left, main.right - w);
+    EXPECT_EQ(dlg.m_Panel.m_Docked, 0);
+    EXPECT_FALSE(::IsWindowVisible(dlg.m_Panel.m_hWnd));
+
+    // While hidden it does not follow (the window manager may move owned
+    // windows by itself, so the follow step is called directly).
+    dlg.FollowMainWindow(main.left + 300, main.top + 200);
+    RECT after;
+    dlg.m_Panel.GetWindowRect(&after);
+    EXPECT_EQ(after.left, p.left);
+    EXPECT_EQ(after.top, p.top);
+    EXPECT_EQ(dlg.m_LastY, main.top + 200);
+}
+
+namespace {
+RECT g_aboutRect;
+bool g_aboutSeen = false;
+void CALLBACK CloseAbout(HWND, UINT, UINT_PTR id, DWORD)
+{
+    ::KillTimer(nullptr, id);
+    HWND about = ::GetActiveWindow();
+    char cls[64] = {};
+    ::GetClassNameA(about, cls, sizeof cls);
+    if (about && std::string(cls) == "#32770" && ::GetDlgItem(about, IDOK)) {
+        g_aboutSeen = true;
+        ::GetWindowRect(about, &g_aboutRect);
+        ::RedrawWindow(about, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        SaveScreen(g_aboutRect, "about.bmp");
+        ::PostMessageA(about, WM_COMMAND, IDOK, 0);
+    }
+}
+}  // namespace
+
+TEST_F(DialogTest, SystemMenuOpensTheAboutBoxForIds16To31)
+{
+    CDownloadDlg& dlg = Open();
+    for (UINT id : {16u, 31u}) {
+        g_aboutSeen = false;
+        ::SetTimer(nullptr, 0, 300, CloseAbout);
+        dlg.OnSysCommand(id, 0);  // returns when the box is closed
+        EXPECT_TRUE(g_aboutSeen) << id;
+    }
+    EXPECT_GT(g_aboutRect.right - g_aboutRect.left, 200);
+}
+
+// --- with a box simulator on COM1 ----------------------------------------------
+
+
+class DownloadDlgBox : public DialogTest {
+protected:
+    // The simulator asks for this many bytes (--size in the test's command).
+    static constexpr size_t kImage = 20000;
+};
+
+TEST_F(DownloadDlgBox, ServesTheBoxToTheEnd)
+{
+    std::string fw = MakeFile("served.wzb", kImage);
+    CDownloadDlg& dlg = Open();
+    Drop(fw);
+    dlg.m_Panel.m_nPortIndex = 0;
+    dlg.OnDownload();
+    EXPECT_EQ(Text(IDC_STATUS), msg::kWaiting);
+    EXPECT_TRUE(ControlsEnabled(false));
+    EXPECT_EQ(dlg.m_bActive, 1);
+
+    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_STATUS) == msg::kCompleted; }, 60)) << Text(IDC_STATUS);
+    EXPECT_TRUE(ControlsEnabled(true));
+    EXPECT_EQ(dlg.m_bActive, 0);
+    EXPECT_EQ(dlg.m_RunFlag.load(), 0);
+    EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
+    EXPECT_EQ(dlg.m_Progress.GetPosition(), 0);
+    // The file name box still shows the file, but nothing is selected.
+    EXPECT_EQ(Text(IDC_FILENAME), fw);
+    EXPECT_TRUE(dlg.m_SelectedPath.empty());
+    EXPECT_EQ(dlg.m_bFileSelected, 0);
+}
+
+TEST_F(DownloadDlgBox, SilentBoxIsGivenUpByTheWatchdog)
+{
+    std::string fw = MakeFile("silent.wzb", kImage);
+    CDownloadDlg& dlg = Open();
+    Drop(fw);
+    dlg.m_Panel.m_nPortIndex = 0;
+    dlg.OnDownload();
+    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_STATUS) == msg::kDownloading; }, 30)) << Text(IDC_STATUS);
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_Progress.GetPosition() > 0; }, 30));
+    EXPECT_TRUE(ControlsEnabled(false));
+
+    // A drop while the transfer runs is kept for later, not served.
+    std::string other = MakeFile("other.wzb", 55);
+    Drop(other);
+    EXPECT_EQ(dlg.m_SelectedPath, fw);
+
+    // Four ticks without a request.
+    for (int i = 0; i < 4; ++i)
+        dlg.OnTimer(CDownloadDlg::kTimerWatchdog);
+    EXPECT_EQ(Text(IDC_STATUS), msg::kExternalError);
+    EXPECT_TRUE(ControlsEnabled(true));
+    EXPECT_EQ(dlg.m_bActive, 0);
+    EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
+    EXPECT_EQ(dlg.m_WatchdogCounter.load(), -1);
+    // Now the deferred drop is taken.
+    EXPECT_EQ(dlg.m_SelectedPath, other);
+    EXPECT_EQ(dlg.m_bFileSelected, 1);
+}
