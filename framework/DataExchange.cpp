@@ -1,0 +1,72 @@
+#include "framework/DataExchange.h"
+
+namespace {
+
+bool IsRadioButton(HWND hWnd)
+{
+    return (::SendMessageW(hWnd, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON) != 0;
+}
+
+}  // namespace
+
+HWND CDataExchange::PrepareCtrl(int id)
+{
+    HWND ctl = m_pDlgWnd ? ::GetDlgItem(m_pDlgWnd->m_hWnd, id) : nullptr;
+    if (!ctl)
+        m_bFail = true;
+    return ctl;
+}
+
+void DDX_Text(CDataExchange* pDX, int id, std::string& value)
+{
+    HWND ctl = pDX->PrepareCtrl(id);
+    if (!ctl)
+        return;
+    if (pDX->m_bSaveAndValidate) {
+        int length = ::GetWindowTextLengthA(ctl);
+        std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+        if (length > 0) {
+            int got = ::GetWindowTextA(ctl, &text[0], length + 1);
+            text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        }
+        value = text;
+    } else {
+        ::SetWindowTextA(ctl, value.c_str());
+    }
+}
+
+void DDX_Radio(CDataExchange* pDX, int firstId, int& value)
+{
+    HWND first = pDX->PrepareCtrl(firstId);
+    if (!first)
+        return;
+    if (!IsRadioButton(first)) {
+        pDX->m_bFail = true;
+        return;
+    }
+    if (pDX->m_bSaveAndValidate)
+        value = -1;
+    int index = 0;
+    HWND ctl = first;
+    do {
+        if (IsRadioButton(ctl)) {
+            if (pDX->m_bSaveAndValidate) {
+                if (value == -1 && ::SendMessageW(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED)
+                    value = index;
+            } else {
+                ::SendMessageW(ctl, BM_SETCHECK, index == value ? BST_CHECKED : BST_UNCHECKED, 0);
+            }
+            ++index;
+        }
+        ctl = ::GetWindow(ctl, GW_HWNDNEXT);
+    } while (ctl && !(::GetWindowLongPtrW(ctl, GWL_STYLE) & WS_GROUP));
+}
+
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
+{
+    if (control.m_hWnd)
+        return;
+    HWND ctl = pDX->PrepareCtrl(id);
+    if (ctl && !control.SubclassWindow(ctl))
+        pDX->m_bFail = true;
+}
