@@ -1,0 +1,25 @@
+// Requests the Windows serial tests send to the pty peer, and the byte
+// stream of its bursts. Shared by both sides; no platform header.
+#pragma once
+
+#include <cstdint>
+
+enum PeerRequest : unsigned char {
+    kPeerEcho = 0x60,
+    kPeerEchoReply = 0x61,
+    kPeerSpeed = 0x62,
+    kPeerSpeedReply = 0x63,
+    kPeerBurst = 0x64,
+    kPeerHangUp = 0x66,
+};
+
+// Byte i of a burst: a xorshift stream, so that any run of a dozen bytes
+// tells where in the burst it came from and a lost stretch cannot hide.
+inline unsigned char PeerStreamByte(uint32_t i)
+{
+    uint32_t x = i * 2654435761u + 0x9E3779B9u;
+    x ^= x >> 15;
+    x *= 0x2C1B3C6Du;
+    x ^= x >> 12;
+    return static_cast<unsigned char>(x);
+}

@@ -1,0 +1,97 @@
+#!/bin/bash
+# One end-to-end run of a Windows program against a native peer on COM1:
+#
+#   run-e2e.sh [--check-peer] PREFIX PEER [PEER_ARGS...] -- PROGRAM.exe [ARGS...]
+#
+# Starts PEER (which prints "PTY <path>" as its first line), points COM1 of
+# the prefix made by "wine-session.sh create" at that pty, runs the program
+# under wine in a session of its own and ends the peer by PID. Exits with
+# the program's code; 77 (skipped) when PEER has not been built.
+#
+# --check-peer: the peer judges the run too. After the program has ended
+# the peer must end by itself (within ZV_PEER_WAIT seconds, default 30)
+# with code 0, or the run fails.
+#
+# Environment: ZV_PEER_LOG=FILE keeps the peer's output there; ZV_TIMEOUT
+# bounds the program's run (seconds, default 120).
+set -u
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/wine-lib.sh"
+
+check_peer=0
+if [ "${1:-}" = --check-peer ]; then
+    check_peer=1
+    shift
+fi
+[ $# -ge 3 ] || { sed -n '2,17p' "$0" >&2; exit 2; }
+prefix=$1
+shift
+peer=()
+while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    peer+=("$1")
+    shift
+done
+[ "${1:-}" = -- ] || { echo "run-e2e.sh: missing -- before the program" >&2; exit 2; }
+shift
+
+if [ ! -x "${peer[0]}" ]; then
+    echo "SKIPPED: ${peer[0]} has not been built" >&2
+    exit 77
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zv-e2e.XXXXXX")
+peer_pid=
+finish() {
+    [ -n "$peer_pid" ] && zv_kill_pid "$peer_pid"
+    peer_pid=
+    if [ -n "${ZV_PEER_LOG:-}" ]; then
+        cat "$work/peer.out" "$work/peer.err" >"$ZV_PEER_LOG" 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+trap 'finish; exit 143' TERM INT HUP
+
+"${peer[@]}" </dev/null >"$work/peer.out" 2>"$work/peer.err" &
+peer_pid=$!
+pty=
+for (( i = 0; i < 200; i++ )); do
+    pty=$(sed -n '1s/^PTY \(\/dev\/[^ ]*\)$/\1/p' "$work/peer.out" 2>/dev/null)
+    [ -n "$pty" ] && break
+    kill -0 "$peer_pid" 2>/dev/null || break
+    sleep 0.05
+done
+if [ -z "$pty" ]; then
+    echo "run-e2e.sh: the peer printed no PTY line" >&2
+    cat "$work/peer.out" "$work/peer.err" >&2
+    finish
+    exit 1
+fi
+
+"$here/wine-session.sh" run "$prefix" --com "1=$pty" --timeout "${ZV_TIMEOUT:-120}" -- "$ZV_WINE" "$@"
+rc=$?
+if (( check_peer )); then
+    limit=$(( ${ZV_PEER_WAIT:-30} * 20 ))
+    for (( i = 0; i < limit; i++ )); do
+        kill -0 "$peer_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$peer_pid" 2>/dev/null; then
+        echo "run-e2e.sh: the peer did not finish within ${ZV_PEER_WAIT:-30} s" >&2
+        peer_rc=124
+    else
+        wait "$peer_pid"
+        peer_rc=$?
+        peer_pid=
+    fi
+    if (( peer_rc != 0 )); then
+        echo "run-e2e.sh: the peer failed (exit $peer_rc)" >&2
+        (( rc == 0 )) && rc=1
+    fi
+fi
+if (( rc != 0 )) && [ -s "$work/peer.err" ]; then
+    echo "--- peer output ---" >&2
+    cat "$work/peer.err" >&2
+fi
+finish
+exit "$rc"
