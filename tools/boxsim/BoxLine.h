@@ -1,0 +1,63 @@
+// The box's end of the serial line: a pseudo-terminal master the simulator
+// creates itself, or a serial device it opens. Optionally paces traffic to a
+// wire speed so timings look like a real line.
+#pragma once
+
+#include "serial/ByteQueue.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class CBoxLine {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    CBoxLine() = default;
+    ~CBoxLine();
+    CBoxLine(const CBoxLine&) = delete;
+    CBoxLine& operator=(const CBoxLine&) = delete;
+
+    // New pseudo-terminal pair; SlavePath() is what the host opens.
+    bool OpenPty(std::string& error);
+    // Existing serial device, raw 8N1 at speed.
+    bool OpenDevice(const std::string& path, uint32_t speed, std::string& error);
+    const std::string& SlavePath() const { return m_SlavePath; }
+    bool IsPty() const { return m_IsPty; }
+
+    // Emulated wire speed (0 = as fast as the line goes).
+    void SetBaud(uint32_t baud) { m_Baud = baud; }
+
+    // Pty only: true while no host holds the other end open.
+    bool HostAbsent();
+    // Waits until a host opens the other end; false on timeout.
+    bool WaitForHost(int timeoutMs);
+    // Set once the host closed its end after having opened it.
+    bool HostGone() const { return m_HostGone; }
+    // From now on a hang-up means the host went away.
+    void MarkHostSeen() { m_HostSeen = true; }
+
+    // Writes all bytes (paced); false when the line is down.
+    bool Send(const unsigned char* data, int n);
+    // Moves what has arrived into queue, waiting up to timeoutMs for it.
+    void Pump(CByteQueue& queue, int timeoutMs);
+    // Waits for the output to leave (devices; a pty has nothing to drain).
+    void Drain();
+
+    uint64_t BytesReceived() const { return m_BytesIn; }
+    uint64_t BytesSent() const { return m_BytesOut; }
+
+private:
+    void PaceUntil(Clock::time_point& lineFree, int n);
+
+    int m_Fd = -1;
+    bool m_IsPty = false;
+    bool m_HostSeen = false;
+    bool m_HostGone = false;
+    std::string m_SlavePath;
+    uint32_t m_Baud = 0;
+    Clock::time_point m_TxFree{};
+    Clock::time_point m_RxFree{};
+    uint64_t m_BytesIn = 0;
+    uint64_t m_BytesOut = 0;
+};
