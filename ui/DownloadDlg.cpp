@@ -175,6 +175,8 @@ BOOL CDownloadDlg::OnInitDialog()
     GetWindowRect(&m_MainRect);
     m_Panel.Create(m_hWnd);
     m_Panel.GetClientRect(&m_PanelRect);
+    // No seeding of the settings file on a first run: every reader has its
+    // default, and the file appears once the user makes a choice.
     RECT now;
     GetWindowRect(&now);
     m_LastX = now.left;

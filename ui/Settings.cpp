@@ -39,15 +39,6 @@ void WriteInt(const char* key, int value)
     ::WritePrivateProfileStringA(kSection, key, text, IniPath().c_str());
 }
 
-bool HasKey(const char* key)
-{
-    // A default no stored value can have tells "absent" from "empty".
-    const char marker[] = "\x01\x02";
-    char value[8] = {};
-    ::GetPrivateProfileStringA(kSection, key, marker, value, sizeof value, IniPath().c_str());
-    return std::string(value) != marker;
-}
-
 }  // namespace
 
 const std::string& IniPath()
@@ -77,24 +68,6 @@ std::string ReadPath()
 void WritePath(const std::string& path)
 {
     ::WritePrivateProfileStringA(kSection, kKeyPath, path.c_str(), IniPath().c_str());
-}
-
-int SeedDefaultsIfMissing()
-{
-    int written = 0;
-    if (!HasKey(kKeyPort)) {
-        WritePortIndex(kDefaultPort);
-        ++written;
-    }
-    if (!HasKey(kKeySpeed)) {
-        WriteSpeed(kDefaultSpeed);
-        ++written;
-    }
-    if (!HasKey(kKeyPath)) {
-        WritePath(kDefaultPath);
-        ++written;
-    }
-    return written;
 }
 
 }  // namespace settings

@@ -26,12 +26,6 @@ void WriteSpeed(int baud);
 std::string ReadPath();
 void WritePath(const std::string& path);
 
-// First run: every key that the file does not hold yet gets its default
-// (PORT "0", SPEED "115200", PATH "C:\*.WZB"), so that the file shows the
-// user what can be set. A key that is present, even with an empty or odd
-// value, is never touched. Returns how many keys were written.
-int SeedDefaultsIfMissing();
-
 // The file all functions above use. Tests point it at a file of their own;
 // an empty path restores the real one.
 void SetIniPathForTesting(const std::string& path);

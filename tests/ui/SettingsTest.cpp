@@ -56,23 +56,3 @@ TEST_F(SettingsTest, DefaultsRoundTripsAndThePathLimit)
     EXPECT_EQ(settings::IniPath(), "C:\\Temp\\SerialPort.ini");
 }
 
-TEST_F(SettingsTest, SeedingFillsOnlyMissingKeys)
-{
-    EXPECT_EQ(settings::SeedDefaultsIfMissing(), 3);
-    std::string text = uitest::FileText(m_ini);
-    EXPECT_NE(text.find("PORT=0"), std::string::npos) << text;
-    EXPECT_NE(text.find("SPEED=115200"), std::string::npos) << text;
-    EXPECT_NE(text.find("PATH=C:\\*.WZB"), std::string::npos) << text;
-    EXPECT_EQ(settings::SeedDefaultsIfMissing(), 0);
-
-    // Present values, even an empty PATH, are kept; a missing key is added.
-    ::DeleteFileA(m_ini.c_str());
-    settings::WritePortIndex(7);
-    ::WritePrivateProfileStringA("SERIALPORT", "PATH", "", m_ini.c_str());
-    EXPECT_EQ(settings::SeedDefaultsIfMissing(), 1);
-    EXPECT_EQ(settings::ReadPortIndex(), 7);
-    EXPECT_EQ(settings::ReadSpeed(), 115200);
-    EXPECT_EQ(settings::ReadPath(), "");
-    text = uitest::FileText(m_ini);
-    EXPECT_NE(text.find("SPEED=115200"), std::string::npos) << text;
-}
