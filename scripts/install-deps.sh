@@ -2,6 +2,7 @@
 # Installs the Debian packages the build needs. Usage:
 #   scripts/install-deps.sh demo   # native build only
 #   scripts/install-deps.sh test   # everything the full test run needs
+#   scripts/install-deps.sh package  # what scripts/package.sh needs
 set -euo pipefail
 
 what=${1:-test}
@@ -9,7 +10,11 @@ pkgs=(cmake g++ make)
 if [ "$what" = test ]; then
   pkgs+=(googletest libgtest-dev libgmock-dev
          g++-mingw-w64-x86-64-posix wine64 xvfb xauth
-         socat lrzsz clang libclang-rt-dev imagemagick)
+         socat lrzsz clang libclang-rt-dev imagemagick
+         help2man dpkg-dev zip unzip)
+fi
+if [ "$what" = package ]; then
+  pkgs+=(g++-mingw-w64-x86-64-posix help2man dpkg-dev zip unzip)
 fi
 
 missing=()

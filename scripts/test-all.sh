@@ -29,4 +29,7 @@ cmake --build --preset mingw -j"$jobs"
 step "Windows tests under wine"
 ctest --preset mingw -j"$jobs"
 
+step "packages"
+scripts/package.sh
+
 step "all passed"

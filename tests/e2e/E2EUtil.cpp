@@ -203,4 +203,21 @@ void ChildProcess::Kill()
     Wait(5000);
 }
 
+bool WaitForPtyAnnouncement(ChildProcess& box, std::string& slave, int timeoutMs)
+{
+    if (!box.Started())
+        return false;
+    bool announced = WaitUntil(
+        [&] {
+            std::string out = box.Out();
+            size_t nl = out.find('\n');
+            if (out.rfind("PTY ", 0) != 0 || nl == std::string::npos)
+                return box.Wait(0);
+            slave = out.substr(4, nl - 4);
+            return true;
+        },
+        timeoutMs);
+    return announced && !slave.empty();
+}
+
 }  // namespace e2e

@@ -88,4 +88,9 @@ private:
     std::string m_ErrPath;
 };
 
+// Waits for the box simulator started with --pty to announce its line
+// ("PTY <slave path>" as its first stdout line); false if it ends first or
+// timeoutMs passes.
+bool WaitForPtyAnnouncement(ChildProcess& box, std::string& slave, int timeoutMs);
+
 }  // namespace e2e

@@ -1,0 +1,43 @@
+// Which serial ports there are, and what a --port argument names. One
+// implementation file per platform: PortList_posix.cpp (device nodes and
+// sysfs), PortList_win32.cpp (the registry's SERIALCOMM map).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SerialPortInfo {
+    std::string path;         // what --port takes: /dev/ttyUSB0, COM3
+    std::string byId;         // stable name (/dev/serial/by-id/...), if any
+    std::string usbId;        // USB vendor:product, "0403:6001", if USB
+    std::string description;  // manufacturer and product, or the driver
+    std::string note;         // why the port could not be queried, if so
+};
+
+// Where the POSIX enumeration looks; tests point both at a scratch tree.
+struct PortListRoots {
+    std::string dev = "/dev";
+    std::string sysfs = "/sys";
+};
+
+// The serial devices present, in natural order (ttyUSB2 before ttyUSB10).
+std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots = PortListRoots());
+
+// True when a --port argument is a wildcard pattern (*, ? or [).
+bool IsPortPattern(const std::string& arg);
+
+// The ports a --port argument names: the matches of a pattern (glob(3) on
+// POSIX, the listed COM ports on Windows), in natural order, or the
+// argument itself. Matches that are no serial line (files, consoles, the
+// program's own terminal) are left out.
+std::vector<std::string> ExpandPortArgument(const std::string& arg);
+
+// One name per device, so a by-id link and its target, or "com3" and
+// "COM3", are seen to be the same port.
+std::string PortIdentity(const std::string& port);
+
+// Portable helpers.
+// Natural order: the digit runs compare as numbers.
+bool PortNameLess(const std::string& a, const std::string& b);
+// * and ? wildcards, ASCII case-insensitive when foldCase.
+bool WildcardMatch(const char* pattern, const char* text, bool foldCase);
