@@ -23,13 +23,25 @@ cmake --build --preset sanitize -j"$jobs"
 step "sanitizer tests"
 ctest --preset sanitize -j"$jobs" -LE slow
 
+step "thread sanitizer build"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j"$jobs"
+step "thread sanitizer tests"
+# The end-to-end tests run real processes with timeouts; under the thread
+# sanitizer's slowdown a timing miss gets one more try. A race report halts
+# the program and shows in the output either way.
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan -j"$jobs" --repeat until-pass:2
+
+step "fuzzing (60 s a target)"
+tests/fuzz/run-fuzz.sh 60
+
+step "packages"
+scripts/package.sh
+
 step "Windows cross build"
 cmake --preset mingw -DZV_NATIVE_BUILD_DIR="$PWD/build/native" >/dev/null
 cmake --build --preset mingw -j"$jobs"
 step "Windows tests under wine"
 ctest --preset mingw -j"$jobs"
-
-step "packages"
-scripts/package.sh
 
 step "all passed"

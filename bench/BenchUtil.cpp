@@ -1,0 +1,259 @@
+#include "BenchUtil.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace bench {
+
+bool Pty::Open(std::string& error)
+{
+    int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m < 0 || ::grantpt(m) != 0 || ::unlockpt(m) != 0 || !::ptsname(m)) {
+        error = std::string("pty: ") + std::strerror(errno);
+        if (m >= 0)
+            ::close(m);
+        return false;
+    }
+    slave = ::ptsname(m);
+    int s = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (s < 0) {
+        error = slave + ": " + std::strerror(errno);
+        ::close(m);
+        return false;
+    }
+    struct termios t;
+    ::tcgetattr(s, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(s, TCSANOW, &t);
+    ::close(s);
+    ::fcntl(m, F_SETFL, ::fcntl(m, F_GETFL) | O_NONBLOCK);
+    master = m;
+    return true;
+}
+
+void Pty::Close()
+{
+    if (master >= 0) {
+        ::close(master);
+        master = -1;
+    }
+}
+
+bool Pty::WaitSlaveOpen(int timeoutMs) const
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        struct pollfd p = {master, POLLOUT, 0};
+        ::poll(&p, 1, 0);
+        if (!(p.revents & POLLHUP))
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+bool WriteAll(int fd, const void* data, size_t n, int timeoutMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    while (done < n) {
+        ssize_t w = ::write(fd, p + done, n - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (Clock::now() >= deadline)
+            return false;
+        struct pollfd pfd = {fd, POLLOUT, 0};
+        ::poll(&pfd, 1, 10);
+    }
+    return true;
+}
+
+bool ReadExact(int fd, unsigned char* out, size_t n, int timeoutMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::read(fd, out + got, n - got);
+        if (r > 0) {
+            got += static_cast<size_t>(r);
+            continue;
+        }
+        if (r < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        struct pollfd pfd = {fd, POLLIN, 0};
+        int pr = ::poll(&pfd, 1, static_cast<int>(left));
+        if (pr > 0 && !(pfd.revents & POLLIN) && (pfd.revents & (POLLHUP | POLLERR)))
+            return false;
+    }
+    return true;
+}
+
+size_t Drain(int fd, int ms)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    size_t total = 0;
+    unsigned char buf[4096];
+    while (Clock::now() < deadline) {
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 5) <= 0 || !(pfd.revents & POLLIN))
+            continue;
+        ssize_t r = ::read(fd, buf, sizeof buf);
+        if (r > 0)
+            total += static_cast<size_t>(r);
+    }
+    return total;
+}
+
+bool Child::Start(const ChildLaunch& launch)
+{
+    std::vector<char*> args;
+    for (const auto& a : launch.argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    if (!launch.cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&fa, launch.cwd.c_str());
+    if (!launch.ttyPath.empty()) {
+        posix_spawn_file_actions_addopen(&fa, 0, launch.ttyPath.c_str(), O_RDWR | O_NOCTTY, 0);
+        posix_spawn_file_actions_adddup2(&fa, 0, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, launch.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    posix_spawn_file_actions_addopen(&fa, 2, launch.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    m_Start = Clock::now();
+    pid_t pid = -1;
+    int rc = ::posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) {
+        std::fprintf(stderr, "zv-bench: cannot start %s: %s\n", args[0], std::strerror(rc));
+        return false;
+    }
+    m_Pid = pid;
+    return true;
+}
+
+Child::~Child() { Kill(); }
+
+bool Child::Wait(int timeoutMs)
+{
+    if (m_Pid <= 0)
+        return false;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!m_Reaped) {
+        int status = 0;
+        pid_t r = ::wait4(m_Pid, &status, WNOHANG, &m_Usage);
+        if (r == m_Pid) {
+            m_End = Clock::now();
+            m_Reaped = true;
+            m_Code = WIFEXITED(status) ? WEXITSTATUS(status)
+                                       : (WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1);
+            break;
+        }
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return true;
+}
+
+void Child::Kill()
+{
+    if (m_Pid <= 0 || m_Reaped)
+        return;
+    ::kill(m_Pid, SIGKILL);
+    Wait(5000);
+}
+
+double Child::CpuSeconds() const
+{
+    return static_cast<double>(m_Usage.ru_utime.tv_sec + m_Usage.ru_stime.tv_sec) +
+           static_cast<double>(m_Usage.ru_utime.tv_usec + m_Usage.ru_stime.tv_usec) / 1e6;
+}
+
+namespace {
+
+template <class F>
+void ForEachTask(pid_t pid, F f)
+{
+    std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    while (struct dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        f(dir + "/" + e->d_name);
+    }
+    ::closedir(d);
+}
+
+}  // namespace
+
+int64_t ThreadCpuNs(pid_t pid)
+{
+    int64_t total = 0;
+    ForEachTask(pid, [&](const std::string& task) {
+        std::ifstream in(task + "/schedstat");
+        long long ns = 0;
+        if (in >> ns)
+            total += ns;
+    });
+    return total;
+}
+
+int64_t VoluntarySwitches(pid_t pid)
+{
+    int64_t total = 0;
+    ForEachTask(pid, [&](const std::string& task) {
+        std::ifstream in(task + "/status");
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                total += std::stoll(line.substr(24));
+        }
+    });
+    return total;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<unsigned char> ReadBinary(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace bench

@@ -1,0 +1,80 @@
+// Plumbing for the benchmark driver: pseudo-terminals, child processes
+// with their CPU use, exact reads and writes with bounded waits.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// A pseudo-terminal pair: the master stays with us (non-blocking), the slave
+// has been made raw and closed again, so the master reports a hang-up until
+// someone opens the slave path.
+struct Pty {
+    int master = -1;
+    std::string slave;
+    bool Open(std::string& error);
+    void Close();
+    ~Pty() { Close(); }
+    // Waits until a process holds the slave open.
+    bool WaitSlaveOpen(int timeoutMs) const;
+};
+
+// Writes all n bytes to a non-blocking descriptor within timeoutMs.
+bool WriteAll(int fd, const void* data, size_t n, int timeoutMs);
+// Reads exactly n bytes within timeoutMs; false on timeout, hang-up or error.
+bool ReadExact(int fd, unsigned char* out, size_t n, int timeoutMs);
+// Discards whatever arrives for ms milliseconds.
+size_t Drain(int fd, int ms);
+
+struct ChildLaunch {
+    std::vector<std::string> argv;
+    std::string stdoutPath = "/dev/null";
+    std::string stderrPath = "/dev/null";
+    // When set, stdin and stdout are this terminal instead (sz, rz).
+    std::string ttyPath;
+    std::string cwd;
+};
+
+class Child {
+public:
+    bool Start(const ChildLaunch& launch);
+    ~Child();
+    pid_t Pid() const { return m_Pid; }
+    bool Running() const { return m_Pid > 0 && !m_Reaped; }
+    // Reaps the child if it ended; waits up to timeoutMs (polls every ms).
+    bool Wait(int timeoutMs);
+    void Kill();
+    int ExitCode() const { return m_Code; }
+    // User + system CPU of the whole process tree's life (after Wait).
+    double CpuSeconds() const;
+    Clock::time_point Started() const { return m_Start; }
+    Clock::time_point Ended() const { return m_End; }
+    double WallSeconds() const { return Seconds(m_End - m_Start); }
+
+private:
+    pid_t m_Pid = -1;
+    bool m_Reaped = false;
+    int m_Code = -1;
+    struct rusage m_Usage = {};
+    Clock::time_point m_Start{}, m_End{};
+};
+
+// CPU time (ns) of all live threads of pid, from the scheduler's accounting.
+int64_t ThreadCpuNs(pid_t pid);
+// Voluntary context switches (sleeps) of all live threads of pid.
+int64_t VoluntarySwitches(pid_t pid);
+
+std::string ReadText(const std::string& path);
+std::vector<unsigned char> ReadBinary(const std::string& path);
+
+}  // namespace bench
