@@ -153,7 +153,13 @@ void CBoxLine::PaceUntil(Clock::time_point& lineFree, int n)
     auto wire = std::chrono::microseconds(static_cast<int64_t>(n) * 10 * 1000000 / m_Baud);
     auto now = Clock::now();
     lineFree = std::max(lineFree, now) + std::chrono::duration_cast<Clock::duration>(wire);
-    std::this_thread::sleep_until(lineFree);
+    // A sleep wakes a little late, and every late wake-up would lengthen the
+    // emulated line: sleep to just short of the deadline, then spin to it.
+    const auto margin = std::chrono::microseconds(300);
+    if (lineFree - now > margin + std::chrono::microseconds(100))
+        std::this_thread::sleep_until(lineFree - margin);
+    while (Clock::now() < lineFree) {
+    }
 }
 
 bool CBoxLine::Send(const unsigned char* data, int n)
