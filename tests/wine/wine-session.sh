@@ -91,12 +91,12 @@ cmd_map() {
 }
 
 cmd_run() {
-    local prefix=$1 limit=240 spec n path xdir rc t0 child=
+    local prefix=$1 limit=240 mapping n path xdir rc t0 child=
     shift
     local -a links=()
     while [ $# -gt 0 ]; do
         case $1 in
-            --com) spec=$2; links+=("$spec"); shift 2 ;;
+            --com) mapping=$2; links+=("$mapping"); shift 2 ;;
             --timeout) limit=$2; shift 2 ;;
             --) shift; break ;;
             *) usage ;;
@@ -110,9 +110,9 @@ cmd_run() {
 
     exec 9>"$prefix.lock"
     flock -w 600 9 || { zv_log "timed out waiting for $prefix.lock"; return 1; }
-    for spec in "${links[@]+"${links[@]}"}"; do
-        n=${spec%%=*}
-        path=${spec#*=}
+    for mapping in "${links[@]+"${links[@]}"}"; do
+        n=${mapping%%=*}
+        path=${mapping#*=}
         if [ ! -d "$prefix.ports" ] || [[ ! $n =~ ^[1-4]$ ]]; then
             zv_log "cannot point COM$n at $path: only COM1..COM4 of a created prefix"
             return 1
