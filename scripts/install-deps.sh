@@ -9,7 +9,7 @@ what=${1:-test}
 pkgs=(cmake g++ make)
 if [ "$what" = test ]; then
   pkgs+=(googletest libgtest-dev libgmock-dev
-         g++-mingw-w64-x86-64-posix wine64 xvfb xauth
+         g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
          socat lrzsz clang libclang-rt-dev imagemagick
          help2man dpkg-dev zip unzip)
 fi
@@ -27,4 +27,4 @@ sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
