@@ -65,19 +65,7 @@ protected:
                                          "--hello-timeout", "15000"};
         argv.insert(argv.end(), args.begin(), args.end());
         box.reset(new ChildProcess(argv, m_Dir.File("box.out"), m_Dir.File("box.err")));
-        if (!box->Started())
-            return false;
-        bool announced = WaitUntil(
-            [&] {
-                std::string out = box->Out();
-                size_t nl = out.find('\n');
-                if (out.rfind("PTY ", 0) != 0 || nl == std::string::npos)
-                    return box->Wait(0);
-                slave = out.substr(4, nl - 4);
-                return true;
-            },
-            5000);
-        return announced && !slave.empty();
+        return WaitForPtyAnnouncement(*box, slave, 5000);
     }
 
     // One run: the simulator with boxArgs, then the CLI on its pty with

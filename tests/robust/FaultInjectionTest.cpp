@@ -39,17 +39,7 @@ protected:
         std::vector<std::string> argv = {kBoxSim, "--pty", "--wait-host", "--hello-interval", "50"};
         argv.insert(argv.end(), args.begin(), args.end());
         std::unique_ptr<ChildProcess> box(new ChildProcess(argv, m_Dir.File("box.out"), m_Dir.File("box.err")));
-        bool announced = WaitUntil(
-            [&] {
-                std::string out = box->Out();
-                size_t nl = out.find('\n');
-                if (out.rfind("PTY ", 0) != 0 || nl == std::string::npos)
-                    return box->Wait(0);
-                slave = out.substr(4, nl - 4);
-                return true;
-            },
-            5000);
-        EXPECT_TRUE(announced && !slave.empty()) << box->Err();
+        EXPECT_TRUE(WaitForPtyAnnouncement(*box, slave, 5000)) << box->Err();
         return box;
     }
 
