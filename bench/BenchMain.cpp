@@ -12,6 +12,10 @@
 //               what is left over is the host's own time
 //   peer        one file moved over a pty pair joined by a relay (paced or
 //               not): zurivavave-cli with the simulator, or sz/rz
+//
+// line and ideal take --awake 1: every CPU is kept from going idle for the
+// run (see AwakeCpus), to tell the host's own time from a virtual
+// machine's wake-up delays.
 #include "BenchUtil.h"
 
 #include "protocol/Frame.h"
@@ -371,6 +375,7 @@ int Line(const Args& a)
     const long baud = a.Num("baud", 0);
     const int blockDelay = static_cast<int>(a.Num("block-delay", 0));
     const long long size = static_cast<long long>(ReadBinary(file).size());
+    AwakeCpus awake(a.Num("awake", 0) != 0);
     std::string dir = TempDir();
 
     ChildLaunch boxLaunch;
@@ -433,10 +438,10 @@ int Line(const Args& a)
     // block's wire time.
     double perBlock = servedBlocks > 1 ? servedSecs / static_cast<double>(servedBlocks - 1) : 0.0;
     double steady = baud > 0 && perBlock > 0 ? (275.0 * 10.0 / baud) / perBlock * 100.0 : 0.0;
-    std::printf("RESULT line baud=%ld block_delay_ms=%d size=%lld wall_s=%.3f rate_Bps=%.1f limit_Bps=%.1f "
+    std::printf("RESULT line awake=%d baud=%ld block_delay_ms=%d size=%lld wall_s=%.3f rate_Bps=%.1f limit_Bps=%.1f "
                 "eff_pct=%.2f steady_pct=%.2f per_block_ms=%.4f cli_cpu_s=%.3f cli_cpu_pct=%.3f "
                 "box_s=%.2f retries=%llu\n",
-                baud, blockDelay, size, wall, rate, limit, eff, steady, perBlock * 1e3, cli.CpuSeconds(),
+                awake.Count() > 0 ? 1 : 0, baud, blockDelay, size, wall, rate, limit, eff, steady, perBlock * 1e3, cli.CpuSeconds(),
                 cli.CpuSeconds() / wall * 100.0, boxSecs, retries);
     return 0;
 }
@@ -468,6 +473,7 @@ int Ideal(const Args& a)
     const std::string fileName = a.Get("file");
     std::vector<unsigned char> file = ReadBinary(fileName);
     std::string dir = TempDir();
+    AwakeCpus awake(a.Num("awake", 0) != 0);
     Endpoint e;
     e.echo = a.Has("echo");
     e.name = e.echo ? "echo" : "cli";
@@ -510,9 +516,9 @@ int Ideal(const Args& a)
     StopEndpoint(e);
     RemoveDir(dir);
     double eff = Seconds(wire) / total * 100.0;
-    std::printf("RESULT ideal host=%s baud=%ld size=%ld blocks=%ld total_s=%.3f wire_s=%.3f eff_pct=%.2f "
+    std::printf("RESULT ideal awake=%d host=%s baud=%ld size=%ld blocks=%ld total_s=%.3f wire_s=%.3f eff_pct=%.2f "
                 "host_us_per_block=%.1f cli_cpu_pct=%.3f bad=%ld exit=%d\n",
-                e.name.c_str(), baud, size, blocks, total, Seconds(wire), eff,
+                awake.Count() > 0 ? 1 : 0, e.name.c_str(), baud, size, blocks, total, Seconds(wire), eff,
                 (total - Seconds(wire)) * 1e6 / static_cast<double>(blocks),
                 static_cast<double>(cpu1 - cpu0) / 1e9 / total * 100.0, e.bad, e.exitCode);
     return e.bad == 0 && e.exitCode == 0 ? 0 : 1;

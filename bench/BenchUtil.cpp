@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -254,6 +255,41 @@ std::vector<unsigned char> ReadBinary(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::atomic<bool> AwakeCpus::s_Stop{false};
+
+void* AwakeCpus::Spin(void* cpu)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(static_cast<int>(reinterpret_cast<intptr_t>(cpu)), &set);
+    ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set);
+    struct sched_param sp = {};
+    ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &sp);
+    while (!s_Stop.load(std::memory_order_relaxed)) {
+    }
+    return nullptr;
+}
+
+AwakeCpus::AwakeCpus(bool enable)
+{
+    if (!enable)
+        return;
+    s_Stop = false;
+    long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+    for (long i = 0; i < n; ++i) {
+        pthread_t t;
+        if (::pthread_create(&t, nullptr, &AwakeCpus::Spin, reinterpret_cast<void*>(static_cast<intptr_t>(i))) == 0)
+            m_Threads.push_back(t);
+    }
+}
+
+AwakeCpus::~AwakeCpus()
+{
+    s_Stop = true;
+    for (pthread_t t : m_Threads)
+        ::pthread_join(t, nullptr);
 }
 
 }  // namespace bench

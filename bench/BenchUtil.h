@@ -2,11 +2,13 @@
 // with their CPU use, exact reads and writes with bounded waits.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 
@@ -67,6 +69,26 @@ private:
     int m_Code = -1;
     struct rusage m_Usage = {};
     Clock::time_point m_Start{}, m_End{};
+};
+
+// While it lives, one thread per CPU spins at the lowest scheduling class
+// (SCHED_IDLE), pinned to its CPU, so no CPU ever goes idle. Any normal
+// thread that wakes takes the CPU from it at once, but the CPU itself
+// never halts: on a virtual machine a halted virtual CPU comes back only
+// when the hypervisor schedules it again, which can take milliseconds.
+// This is what idle=poll or a PC with deep sleep states turned off gives.
+class AwakeCpus {
+public:
+    explicit AwakeCpus(bool enable);
+    ~AwakeCpus();
+    AwakeCpus(const AwakeCpus&) = delete;
+    AwakeCpus& operator=(const AwakeCpus&) = delete;
+    int Count() const { return static_cast<int>(m_Threads.size()); }
+
+private:
+    std::vector<pthread_t> m_Threads;
+    static void* Spin(void* cpu);
+    static std::atomic<bool> s_Stop;
 };
 
 // CPU time (ns) of all live threads of pid, from the scheduler's accounting.

@@ -1,10 +1,13 @@
 // The command-line downloader serving the box simulator over a
 // pseudo-terminal: both are the real, separately built programs.
 #include "E2EUtil.h"
+#include "protocol/Frame.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <csignal>
 #include <memory>
 #include <string>
@@ -13,6 +16,8 @@
 
 #include <sys/ioctl.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #ifndef ZV_CLI
@@ -311,4 +316,103 @@ TEST_F(DownloadE2E, CommandLineAndSetupErrors)
     EXPECT_EQ(0, help.cli);
     EXPECT_TRUE(Has(help.cliOut, "Exit codes")) << help.cliOut;
     EXPECT_TRUE(Has(help.cliOut, "/dev/ttyUSB0")) << help.cliOut;
+}
+
+namespace {
+
+// The host's end of the simulator's line, played by the test: raw, with
+// every byte's arrival time.
+class HostEnd {
+public:
+    explicit HostEnd(const std::string& path)
+    {
+        m_Fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        struct termios tio;
+        if (m_Fd >= 0 && ::tcgetattr(m_Fd, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(m_Fd, TCSANOW, &tio);
+        }
+    }
+    ~HostEnd()
+    {
+        if (m_Fd >= 0)
+            ::close(m_Fd);
+    }
+    bool Ok() const { return m_Fd >= 0; }
+
+    // Reads n bytes one at a time, recording when each came.
+    bool Read(size_t n, std::vector<unsigned char>& bytes, std::vector<Clock::time_point>& when)
+    {
+        auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (bytes.size() < n && Clock::now() < deadline) {
+            struct pollfd p = {m_Fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            unsigned char b;
+            if (::read(m_Fd, &b, 1) == 1) {
+                bytes.push_back(b);
+                when.push_back(Clock::now());
+            }
+        }
+        return bytes.size() == n;
+    }
+
+    Clock::time_point Send(unsigned char tag, unsigned char type, const unsigned char* payload, unsigned char len)
+    {
+        unsigned char frame[kFrameMaxPayload + 8];
+        int n = EncodeFrame(tag, type, payload, len, frame);
+        auto t = Clock::now();
+        EXPECT_EQ(n, ::write(m_Fd, frame, static_cast<size_t>(n)));
+        return t;
+    }
+
+private:
+    int m_Fd = -1;
+};
+
+}  // namespace
+
+// The simulator's --baud is what the line benchmarks rest on: a byte must
+// reach the host no sooner than it could cross the wire, one after the
+// other, and the box must not answer a frame before the whole of it has
+// crossed. Only lower bounds are checked: a busy machine makes things late,
+// never early.
+TEST_F(DownloadE2E, SimulatedLineTakesTheWireTime)
+{
+    const double byteUs = 10.0 * 1e6 / 19200;  // 520.8 µs
+    auto atLeast = [&](Clock::time_point from, Clock::time_point to, int bytes) {
+        double us = std::chrono::duration<double, std::micro>(to - from).count();
+        EXPECT_GE(us, (bytes - 0.5) * byteUs) << bytes << " bytes took " << us << " µs";
+    };
+    std::unique_ptr<ChildProcess> box;
+    std::string slave;
+    ASSERT_TRUE(StartBox(box, {"--size", "255", "--baud", "19200", "--hello-interval", "2000"}, slave));
+    HostEnd host(slave);
+    ASSERT_TRUE(host.Ok());
+
+    // The hello's 12 bytes come one by one, spread over their wire time.
+    std::vector<unsigned char> hello;
+    std::vector<Clock::time_point> at;
+    ASSERT_TRUE(host.Read(12, hello, at)) << box->Err();
+    ASSERT_EQ(0, std::memcmp(hello.data(), "Kuvo", 4));
+    ASSERT_EQ(FT_HELLO, hello[5]);
+    atLeast(at.front(), at.back(), 11);
+
+    // The acknowledgement (8 bytes) must cross before the box reacts, then
+    // the request's 12 bytes.
+    auto ackSent = host.Send(hello[4], FT_HELLO_ACK, nullptr, 0);
+    std::vector<unsigned char> req;
+    at.clear();
+    ASSERT_TRUE(host.Read(12, req, at)) << box->Err();
+    ASSERT_EQ(FT_DATA_REQ, req[5]);
+    atLeast(ackSent, at.back(), 8 + 12);
+
+    // A whole 263-byte reply, then the 8 bytes of FT_DONE.
+    unsigned char block[255] = {};
+    auto replySent = host.Send(req[4], FT_DATA, block, 255);
+    std::vector<unsigned char> done;
+    at.clear();
+    ASSERT_TRUE(host.Read(8, done, at)) << box->Err();
+    EXPECT_EQ(FT_DONE, done[5]);
+    atLeast(replySent, at.back(), 263 + 8);
 }

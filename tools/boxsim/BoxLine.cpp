@@ -145,29 +145,26 @@ bool CBoxLine::WaitForHost(int timeoutMs)
     return true;
 }
 
-void CBoxLine::PaceUntil(Clock::time_point& lineFree, int n)
+CBoxLine::Clock::duration CBoxLine::ByteTime(int n) const
 {
-    if (m_Baud == 0 || n <= 0)
-        return;
     // 10 bit times per byte: start, 8 data, stop.
-    auto wire = std::chrono::microseconds(static_cast<int64_t>(n) * 10 * 1000000 / m_Baud);
-    auto now = Clock::now();
-    lineFree = std::max(lineFree, now) + std::chrono::duration_cast<Clock::duration>(wire);
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::nanoseconds(static_cast<int64_t>(n) * 10 * 1000000000LL / m_Baud));
+}
+
+void CBoxLine::HoldUntil(Clock::time_point t)
+{
     // A sleep wakes a little late, and every late wake-up would lengthen the
     // emulated line: sleep to just short of the deadline, then spin to it.
     const auto margin = std::chrono::microseconds(300);
-    if (lineFree - now > margin + std::chrono::microseconds(100))
-        std::this_thread::sleep_until(lineFree - margin);
-    while (Clock::now() < lineFree) {
+    if (t - Clock::now() > margin + std::chrono::microseconds(100))
+        std::this_thread::sleep_until(t - margin);
+    while (Clock::now() < t) {
     }
 }
 
-bool CBoxLine::Send(const unsigned char* data, int n)
+bool CBoxLine::WriteAll(const unsigned char* data, int n)
 {
-    if (m_Fd < 0)
-        return false;
-    // The far end sees the bytes only once they have crossed the wire.
-    PaceUntil(m_TxFree, n);
     int done = 0;
     int stalls = 0;
     while (done < n) {
@@ -192,6 +189,27 @@ bool CBoxLine::Send(const unsigned char* data, int n)
     return true;
 }
 
+bool CBoxLine::Send(const unsigned char* data, int n)
+{
+    if (m_Fd < 0)
+        return false;
+    if (m_Baud == 0 || n <= 0)
+        return WriteAll(data, n);
+    // A box answers only what has reached it: it starts sending once the
+    // bytes it read have crossed the wire, and the far end's UART hands on
+    // each byte as soon as its stop bit is in, so the bytes go out one at a
+    // time, each at the moment it would leave the wire.
+    auto t = std::max({Clock::now(), m_TxFree, m_RxFree});
+    for (int i = 0; i < n; ++i) {
+        t += ByteTime(1);
+        HoldUntil(t);
+        if (!WriteAll(data + i, 1))
+            return false;
+    }
+    m_TxFree = t;
+    return true;
+}
+
 void CBoxLine::Pump(CByteQueue& queue, int timeoutMs)
 {
     if (m_Fd < 0 || timeoutMs < 0)
@@ -207,7 +225,11 @@ void CBoxLine::Pump(CByteQueue& queue, int timeoutMs)
             return;
         ssize_t r = ::read(m_Fd, buf, std::min<size_t>(sizeof buf, static_cast<size_t>(room)));
         if (r > 0) {
-            PaceUntil(m_RxFree, static_cast<int>(r));
+            // The bytes left the host when it wrote them, which is when we
+            // see them at the earliest; they are in only after their wire
+            // time, behind whatever is still crossing. Send() waits for that.
+            if (m_Baud != 0)
+                m_RxFree = std::max(m_RxFree, Clock::now()) + ByteTime(static_cast<int>(r));
             for (ssize_t i = 0; i < r; ++i)
                 queue.Put(buf[i]);
             m_BytesIn += static_cast<uint64_t>(r);

@@ -48,7 +48,9 @@ public:
     uint64_t BytesSent() const { return m_BytesOut; }
 
 private:
-    void PaceUntil(Clock::time_point& lineFree, int n);
+    Clock::duration ByteTime(int n) const;
+    static void HoldUntil(Clock::time_point t);
+    bool WriteAll(const unsigned char* data, int n);
 
     int m_Fd = -1;
     bool m_IsPty = false;
