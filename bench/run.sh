@@ -215,11 +215,12 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
     }'
     echo
     echo "This machine is a virtual machine whose CPUs, once idle, halt and come back"
-    echo "only when the hypervisor runs them again: on some blocks that takes milliseconds (2 to 35 ms seen here),"
-    echo "and it varies from run to run with the rest of the host's load. It hits the"
-    echo "one-thread floor as much as the tool, and it is gone when the CPUs do not"
-    echo "halt; the tool cannot change it short of spinning, which would cost the CPU"
-    echo "that section 3 keeps under its targets."
+    echo "only when the hypervisor runs them again: on some blocks that takes"
+    echo "milliseconds (2 to 35 ms seen here), and how often varies from run to run with"
+    echo "the rest of the host's load. It hits the one-thread floor too; the tool, whose"
+    echo "port thread hands each request to its worker thread, can meet it twice a"
+    echo "block. It is gone when the CPUs do not halt. The tool could only dodge it by"
+    echo "spinning, which would cost the CPU that section 3 keeps under its targets."
     echo
     echo "## 3. CPU of zurivavave-cli"
     echo

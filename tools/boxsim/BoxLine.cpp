@@ -210,6 +210,17 @@ bool CBoxLine::Send(const unsigned char* data, int n)
     return true;
 }
 
+void CBoxLine::DelayReceived(int ms)
+{
+    if (m_Baud == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return;
+    }
+    // On an emulated wire the reply may still be crossing: the delay runs
+    // from its last byte.
+    m_RxFree = std::max(m_RxFree, Clock::now()) + std::chrono::milliseconds(ms);
+}
+
 void CBoxLine::Pump(CByteQueue& queue, int timeoutMs)
 {
     if (m_Fd < 0 || timeoutMs < 0)

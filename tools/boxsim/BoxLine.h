@@ -39,6 +39,9 @@ public:
 
     // Writes all bytes (paced); false when the line is down.
     bool Send(const unsigned char* data, int n);
+    // What has been received reaches the box ms later (a USB adapter's
+    // latency timer): the next Send() starts no sooner.
+    void DelayReceived(int ms);
     // Moves what has arrived into queue, waiting up to timeoutMs for it.
     void Pump(CByteQueue& queue, int timeoutMs);
     // Waits for the output to leave (devices; a pty has nothing to drain).

@@ -355,7 +355,7 @@ int CBoxSim::Run()
                                std::to_string(offset) + ", " + std::to_string(n) + " bytes) after " +
                                std::to_string(m_Options.retries + 1) + " tries"));
         if (m_Options.blockDelayMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(m_Options.blockDelayMs));
+            m_Line.DelayReceived(m_Options.blockDelayMs);
         offset += n;
     }
 
