@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release programs and the bench driver, runs every benchmark
-# and writes bench/RESULTS.md. About 14 minutes on 2 cores; not part of the
+# and writes bench/RESULTS.md. About 19 minutes on 2 cores; not part of the
 # test suites.
 #
 #   bench/run.sh            the full run
