@@ -257,39 +257,30 @@ std::vector<unsigned char> ReadBinary(const std::string& path)
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::atomic<bool> AwakeCpus::s_Stop{false};
-
-void* AwakeCpus::Spin(void* cpu)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(static_cast<int>(reinterpret_cast<intptr_t>(cpu)), &set);
-    ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set);
-    struct sched_param sp = {};
-    ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &sp);
-    while (!s_Stop.load(std::memory_order_relaxed)) {
-    }
-    return nullptr;
-}
-
 AwakeCpus::AwakeCpus(bool enable)
 {
     if (!enable)
         return;
-    s_Stop = false;
     long n = ::sysconf(_SC_NPROCESSORS_ONLN);
     for (long i = 0; i < n; ++i) {
-        pthread_t t;
-        if (::pthread_create(&t, nullptr, &AwakeCpus::Spin, reinterpret_cast<void*>(static_cast<intptr_t>(i))) == 0)
-            m_Threads.push_back(t);
+        m_Threads.emplace_back([this] {
+            struct sched_param sp = {};
+            ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &sp);
+            while (!m_Stop.load(std::memory_order_relaxed)) {
+            }
+        });
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(static_cast<int>(i), &set);
+        ::pthread_setaffinity_np(m_Threads.back().native_handle(), sizeof set, &set);
     }
 }
 
 AwakeCpus::~AwakeCpus()
 {
-    s_Stop = true;
-    for (pthread_t t : m_Threads)
-        ::pthread_join(t, nullptr);
+    m_Stop = true;
+    for (std::thread& t : m_Threads)
+        t.join();
 }
 
 }  // namespace bench

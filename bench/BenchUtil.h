@@ -6,9 +6,9 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 
@@ -86,9 +86,8 @@ public:
     int Count() const { return static_cast<int>(m_Threads.size()); }
 
 private:
-    std::vector<pthread_t> m_Threads;
-    static void* Spin(void* cpu);
-    static std::atomic<bool> s_Stop;
+    std::atomic<bool> m_Stop{false};
+    std::vector<std::thread> m_Threads;
 };
 
 // CPU time (ns) of all live threads of pid, from the scheduler's accounting.
