@@ -43,6 +43,41 @@ public:
         return m_PendingMessage;
     }
 
+    // One end per transfer. The worker's FinishTransfer (FT_DONE, a block
+    // error) and the host's own abort (watchdog, Stop and Exit, interrupt)
+    // run on different threads and can meet: whichever claims the end
+    // first decides it, and the other must change nothing. The host calls
+    // BeginTransfer before it starts a worker.
+    void BeginTransfer()
+    {
+        std::lock_guard<std::mutex> lock(m_PendingLock);
+        m_EndClaimed = false;
+    }
+    bool ClaimEnd()
+    {
+        std::lock_guard<std::mutex> lock(m_PendingLock);
+        if (m_EndClaimed)
+            return false;
+        m_EndClaimed = true;
+        return true;
+    }
+    bool EndClaimed() const
+    {
+        std::lock_guard<std::mutex> lock(m_PendingLock);
+        return m_EndClaimed;
+    }
+    // A text about a transfer still running ("Downloading Processing..").
+    // Refused once the end is claimed, under the same lock as the claim, so
+    // a late request cannot put it over the text of the end.
+    bool SetRunningMessage(const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(m_PendingLock);
+        if (m_EndClaimed)
+            return false;
+        m_PendingMessage = text;
+        return true;
+    }
+
     // Show the pending message; n = -1 keeps it, n >= 0 clears it after a
     // countdown of n * 20 ticks of a 1 ms timer.
     virtual void ShowMessage(int n) = 0;
@@ -57,6 +92,7 @@ public:
 private:
     mutable std::mutex m_PendingLock;
     std::string m_PendingMessage;
+    bool m_EndClaimed = false;
 };
 
 // A file size as the host keeps it: signed 32-bit. Sizes past 2 GiB are held

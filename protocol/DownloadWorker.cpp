@@ -50,7 +50,10 @@ public:
 private:
     void RequestSeen()
     {
-        m_Host.SetPendingMessage(msg::kDownloading);
+        // After the host has ended the transfer a late request changes
+        // neither the text nor the stopped watchdog.
+        if (!m_Host.SetRunningMessage(msg::kDownloading))
+            return;
         m_Host.ShowMessage(-1);
         m_Host.m_WatchdogCounter.store(0);
     }
@@ -65,11 +68,14 @@ private:
     void ServeTime();
     void ErrorExit(const char* text, TransferResult result)
     {
+        m_Failed = true;
+        // The host ended the transfer first: its end stands.
+        if (!m_Host.ClaimEnd())
+            return;
         m_Host.SetPendingMessage(text);
         m_Host.ShowMessage(3);
         m_Host.FinishTransfer();
         m_Result = result;
-        m_Failed = true;
     }
 
     CDownloadHost& m_Host;
@@ -162,9 +168,11 @@ TransferResult Session::Run()
                     goto done;
                 break;
             case FT_DONE:
-                m_Host.SetProgress(100);
-                m_Host.FinishTransfer();
-                m_Result = TransferResult::Completed;
+                if (m_Host.ClaimEnd()) {
+                    m_Host.SetProgress(100);
+                    m_Host.FinishTransfer();
+                    m_Result = TransferResult::Completed;
+                }
                 break;
             case FT_TIME_REQ:
                 RequestSeen();

@@ -11,6 +11,7 @@
 #include "SerialLink.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,6 +44,13 @@ public:
     // creating ThreadWatchComm, ") go to a message box by default on
     // Windows; unattended front ends send them to stderr instead.
     void SetReportToStderr(bool toStderr) { m_ReportToStderr = toStderr; }
+    // A front end that draws its own display (a progress line, a board)
+    // takes the serial layer's notices (the two watcher failures, hints
+    // about the adapter) through this sink, so no line cuts into the
+    // display behind its back. Set before Open; called on the watcher's or
+    // the opener's thread.
+    using NoticeSink = std::function<void(const std::string& text)>;
+    void SetNoticeSink(NoticeSink sink) { m_NoticeSink = std::move(sink); }
 
     // The receive watcher; runs on its own thread while connected.
     static int ThreadWatchComm(CSerialComm* port);
@@ -58,5 +66,6 @@ private:
     std::string m_PortName;
     uint16_t m_PortNumber = 0;
     bool m_ReportToStderr = false;
+    NoticeSink m_NoticeSink;
     bool m_FullReported = false;
 };

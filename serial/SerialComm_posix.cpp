@@ -175,6 +175,10 @@ bool CSerialComm::WatcherRunning() const
 
 void CSerialComm::ReportWatcherError(const std::string& text)
 {
+    if (m_NoticeSink) {
+        m_NoticeSink(text);
+        return;
+    }
     // No message box on POSIX: stderr is the only place to say it.
     std::fprintf(stderr, "%s\n", text.c_str());
 }

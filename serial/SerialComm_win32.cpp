@@ -329,6 +329,10 @@ bool CSerialComm::WatcherRunning() const { return m_Platform->watcher.load() != 
 
 void CSerialComm::ReportWatcherError(const std::string& text)
 {
+    if (m_NoticeSink) {
+        m_NoticeSink(text);
+        return;
+    }
     if (m_ReportToStderr) {
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);

@@ -452,6 +452,7 @@ void CDownloadDlg::OnDownload()
         m_pSerialPort = &m_SerialPort;
         SetTimer(kTimerWatchdog, kWatchdogPeriodMs);
         if (m_RunFlag == 0) {
+            BeginTransfer();
             m_RunFlag = 1;
             m_Worker = std::thread([this] { DownloadWorker(this); });
         }

@@ -241,6 +241,25 @@ TEST_F(WorkerTest, BlockPastTheEndEndsWithSizeOver)
     EXPECT_EQ(m_Host.m_ExitCode, kExitTransfer);
 }
 
+TEST_F(WorkerTest, AnEndTheHostClaimedFirstStands)
+{
+    // The watchdog has ended the transfer; the worker has not yet seen the
+    // run flag drop and still takes a done report and a block error.
+    ASSERT_TRUE(m_Host.ClaimEnd());
+    m_Host.SetPendingMessage(msg::kExternalError);
+    m_Link.FeedFrame(1, FT_HELLO, {});
+    m_Link.FeedFrame(2, FT_DONE, {});
+    m_Link.FeedFrame(3, FT_DATA_REQ, DataReq(255, 4096 - 254));
+    m_Host.m_CommandLineMode = 1;
+    EXPECT_EQ(Run(), TransferResult::Stopped);
+    EXPECT_EQ(m_Host.m_Events, std::vector<std::string>{}) << "no text, no progress, no second finish";
+    EXPECT_EQ(m_Host.PendingMessage(), msg::kExternalError);
+    EXPECT_EQ(m_Host.m_ExitCode, kExitTimeout);
+    EXPECT_FALSE(m_Host.ClaimEnd());
+    m_Host.BeginTransfer();
+    EXPECT_TRUE(m_Host.ClaimEnd()) << "the next transfer has an end of its own";
+}
+
 TEST_F(WorkerTest, ShortReadAndMissingFileAreReported)
 {
     // The file shrank after it was measured (another program truncated it).
