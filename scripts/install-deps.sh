@@ -6,15 +6,18 @@
 set -euo pipefail
 
 what=${1:-test}
-pkgs=(cmake g++ make)
+pkgs=(cmake g++ make pkg-config libssl-dev)
 if [ "$what" = test ]; then
   pkgs+=(googletest libgtest-dev libgmock-dev
          g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
          socat lrzsz clang libclang-rt-dev imagemagick
-         help2man dpkg-dev zip unzip)
+         dpkg-dev lintian man-db groff-base bash-completion zip unzip)
 fi
 if [ "$what" = package ]; then
-  pkgs+=(g++-mingw-w64-x86-64-posix help2man dpkg-dev zip unzip)
+  # dpkg-dev for dpkg-shlibdeps, lintian to check the .deb, man-db and
+  # groff-base to render the man pages, bash-completion to try the
+  # completion scripts.
+  pkgs+=(g++-mingw-w64-x86-64-posix dpkg-dev lintian man-db groff-base bash-completion zip unzip)
 fi
 
 missing=()

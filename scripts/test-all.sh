@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
 # native, native under AddressSanitizer + UndefinedBehaviorSanitizer, and the
-# Windows cross build under wine.
+# Windows cross build under wine; the packages are built and checked
+# (lintian, man --warnings, bash completion) by scripts/package.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
