@@ -227,6 +227,32 @@ TEST_F(DownloadE2E, SilentBoxEndsWithExternalError)
     EXPECT_TRUE(Has(o.boxErr, "the host gave up")) << Dump(o);
 }
 
+// A line of boxes served by one CLI run per box: the line hangs up between
+// the runs and the next box waits for the next host; the fault is played
+// by the box --fault-box names only, and counts as OK when refused.
+TEST_F(DownloadE2E, LineOfBoxesServedByOneRunEach)
+{
+    const std::string image = MakeImage("image.wzb", 8192, 10);
+    std::unique_ptr<ChildProcess> box;
+    std::string slave;
+    ASSERT_TRUE(StartBox(box, {"--expect", image, "--boxes", "2", "--box-pause", "300", "--fault-box", "2",
+                               "--past-end", "--reply-timeout", "1000"},
+                         slave));
+    const int exits[] = {0, 5};  // box 2 asks past the end
+    for (int run = 0; run < 2; ++run) {
+        std::string name = "cli" + std::to_string(run);
+        ChildProcess cli({kCli, "--port", slave, image}, m_Dir.File(name + ".out"), m_Dir.File(name + ".err"));
+        ASSERT_TRUE(cli.Wait(30000)) << cli.Out() << box->Err();
+        EXPECT_EQ(exits[run], cli.ExitCode()) << cli.Out() << cli.Err() << box->Err();
+    }
+    ASSERT_TRUE(box->Wait(10000)) << box->Out() << box->Err();
+    EXPECT_EQ(0, box->ExitCode()) << box->Out() << box->Err();
+    EXPECT_TRUE(Has(box->Out(), "OK box 1/2 8192 bytes")) << box->Out();
+    EXPECT_TRUE(Has(box->Out(), "OK box 2/2 8160 bytes")) << box->Out();
+    EXPECT_TRUE(Has(box->Out(), "OK 16352 bytes")) << box->Out();
+    EXPECT_TRUE(Has(box->Out(), "2/2 boxes OK")) << box->Out();
+}
+
 TEST_F(DownloadE2E, VanishedPortEndsPromptlyWithAnError)
 {
     const std::string image = MakeImage("image.wzb", 1 << 20, 7);

@@ -134,17 +134,6 @@ bool CBoxLine::HostAbsent()
     return (p.revents & POLLHUP) != 0;
 }
 
-bool CBoxLine::WaitForHost(int timeoutMs)
-{
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (HostAbsent()) {
-        if (Clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 CBoxLine::Clock::duration CBoxLine::ByteTime(int n) const
 {
     // 10 bit times per byte: start, 8 data, stop.

@@ -30,12 +30,18 @@ public:
 
     // Pty only: true while no host holds the other end open.
     bool HostAbsent();
-    // Waits until a host opens the other end; false on timeout.
-    bool WaitForHost(int timeoutMs);
     // Set once the host closed its end after having opened it.
     bool HostGone() const { return m_HostGone; }
     // From now on a hang-up means the host went away.
     void MarkHostSeen() { m_HostSeen = true; }
+    // A new box (or a reset one) greets whoever opens the line next: until
+    // a host answers, a pty's hang-up is again "no host yet", since a host
+    // run once per box closes the line between boxes.
+    void ForgetHost()
+    {
+        m_HostGone = false;
+        m_HostSeen = !m_IsPty;
+    }
 
     // Writes all bytes (paced); false when the line is down.
     bool Send(const unsigned char* data, int n);

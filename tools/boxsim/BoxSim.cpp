@@ -86,8 +86,15 @@ long DaysBetween(const LocalTime& a, const LocalTime& b)
            DaysFromCivil(a.year, static_cast<unsigned>(a.month), static_cast<unsigned>(a.day));
 }
 
-CBoxSim::CBoxSim(const BoxOptions& options, CBoxLine& line, std::vector<unsigned char> expected)
-    : m_Options(options), m_Line(line), m_Expected(std::move(expected)), m_Rng(options.seed)
+CBoxSim::CBoxSim(const BoxOptions& options, CBoxLine& line, const std::vector<unsigned char>& expected,
+                 int number, int count)
+    : m_Options(options),
+      m_Line(line),
+      m_Expected(expected),
+      m_Number(number),
+      m_Count(count),
+      m_Label(count > 1 ? "box " + std::to_string(number) + "/" + std::to_string(count) + ": " : ""),
+      m_Rng(options.seed)
 {
     m_Size = options.size >= 0 ? options.size : static_cast<int64_t>(m_Expected.size());
     m_Image.assign(static_cast<size_t>(m_Size), 0);
@@ -98,8 +105,14 @@ unsigned char CBoxSim::NextTag() { return m_Tag++; }
 
 bool CBoxSim::Fail(const std::string& text)
 {
-    std::fprintf(stderr, "boxsim: %s\n", text.c_str());
+    std::fprintf(stderr, "zurivavave-boxsim: %s%s\n", m_Label.c_str(), text.c_str());
     return false;
+}
+
+void CBoxSim::Note(const std::string& text) const
+{
+    if (!m_Options.quiet)
+        std::fprintf(stderr, "zurivavave-boxsim: %s%s\n", m_Label.c_str(), text.c_str());
 }
 
 void CBoxSim::SendNoise(int n)
@@ -165,6 +178,39 @@ CBoxSim::Wait CBoxSim::Await(unsigned char type, int tag, Clock::time_point dead
     }
 }
 
+bool CBoxSim::Arrive()
+{
+    if (m_Number == 1 && m_Options.startDelayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_Options.startDelayMs));
+    m_Line.ForgetHost();
+    if (!m_Line.IsPty() || (m_Number == 1 && !m_Options.waitHost))
+        return true;
+    auto deadline = Clock::now() + std::chrono::milliseconds(m_Options.helloTimeoutMs);
+    while (m_Line.HostAbsent()) {
+        if (g_BoxStop.load())
+            return Fail("interrupted");
+        if (Clock::now() >= deadline)
+            return Fail("no host opened " + m_Line.SlavePath() + " within " +
+                        std::to_string(m_Options.helloTimeoutMs) + " ms");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+bool CBoxSim::Restart()
+{
+    // As after a power cycle: tags from the start, nothing kept, and a host
+    // that ends its record here may even close the line and come back.
+    m_WasReset = true;
+    Note("reset after " + std::to_string(m_Options.resetAfter) +
+         " requests: greeting again, then the image from the start");
+    m_Tag = static_cast<unsigned char>(m_Options.tagStart);
+    m_Filled = 0;
+    std::fill(m_Image.begin(), m_Image.end(), 0);
+    m_Line.ForgetHost();
+    return Handshake() && (!m_Options.time || CheckTime());
+}
+
 bool CBoxSim::Handshake()
 {
     // Like a box after reset: greet again and again until someone answers.
@@ -178,6 +224,7 @@ bool CBoxSim::Handshake()
         Wait w = Await(FT_HELLO_ACK, tag, next, body);
         if (w == Wait::Got) {
             m_Line.MarkHostSeen();
+            m_Greeted = true;
             if (body[2] != 0)
                 return Fail("FT_HELLO_ACK carries a payload of " + std::to_string(body[2]) + " bytes");
             return true;
@@ -214,7 +261,7 @@ bool CBoxSim::CheckTime()
                       got.day, got.hour, got.minute, got.second);
         if (secs < -86400L || secs > 86400L)
             return Fail(std::string("FT_TIME says ") + text + ", more than a day from now");
-        std::fprintf(stderr, "boxsim: host time %s\n", text);
+        Note(std::string("host time ") + text);
         return true;
     }
     return Fail("no FT_TIME answer");
@@ -235,8 +282,8 @@ CBoxSim::Wait CBoxSim::Request(int64_t offset, int n, bool badChecksum, int time
         return w;
     if (body[2] != n) {
         // Wrong length: keep what fits so the comparison shows where.
-        std::fprintf(stderr, "boxsim: asked %d bytes at %lld, got %d\n", n,
-                     static_cast<long long>(offset), body[2]);
+        Fail("asked " + std::to_string(n) + " bytes at " + std::to_string(offset) + ", got " +
+             std::to_string(body[2]));
     }
     int got = std::min<int>(body[2], static_cast<int>(std::max<int64_t>(0, m_Size - offset)));
     if (got > 0)
@@ -258,19 +305,32 @@ bool CBoxSim::ExpectNoAnswer(int64_t offset, int n, bool badChecksum, const char
 
 bool CBoxSim::HoldLine()
 {
-    std::fprintf(stderr, "boxsim: silent after %llu requests, holding the line\n",
-                 static_cast<unsigned long long>(m_Stats.requests));
+    Note("silent after " + std::to_string(m_Stats.requests) + " requests, holding the line");
     auto deadline = Clock::now() + std::chrono::milliseconds(m_Options.holdMs);
     while (!m_Line.HostGone()) {
         if (g_BoxStop.load())
             return Fail("interrupted");
-        if (Clock::now() >= deadline)
+        if (Clock::now() >= deadline) {
+            // A host serving box after box keeps the line open: its giving
+            // up cannot be seen, so the hold ends as the technician resets.
+            if (m_Count > 1) {
+                Note("held the line for " + std::to_string(m_Options.holdMs) + " ms");
+                return true;
+            }
             return Fail("the host still holds the line after " + std::to_string(m_Options.holdMs) + " ms");
+        }
         m_Line.Pump(m_Queue, std::min(MsUntil(deadline), 100));
         m_Queue.Reset();
     }
-    std::fprintf(stderr, "boxsim: the host gave up and closed the line\n");
+    Note("the host gave up and closed the line");
     return true;
+}
+
+void CBoxSim::Leave()
+{
+    // Between two boxes the line stays open, so nothing sent is lost.
+    if (m_Number == m_Count)
+        Linger();
 }
 
 void CBoxSim::Linger()
@@ -297,13 +357,7 @@ int CBoxSim::Run()
         return ok ? 0 : 1;
     };
 
-    if (m_Options.startDelayMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(m_Options.startDelayMs));
-    if (m_Line.IsPty() && m_Options.waitHost) {
-        if (!m_Line.WaitForHost(m_Options.helloTimeoutMs))
-            return finish(Fail("no host opened " + m_Line.SlavePath()));
-    }
-    if (!Handshake())
+    if (!Arrive() || !Handshake())
         return finish(false);
     if (m_Options.flood > 0) {
         SendNoise(m_Options.flood);
@@ -315,8 +369,13 @@ int CBoxSim::Run()
     if (m_Options.time && !CheckTime())
         return finish(false);
 
-    int k = 0;
+    int k = 0;  // request number, counted on across a reset
     for (int64_t offset = 0; offset < m_Size;) {
+        if (m_Options.resetAfter > 0 && !m_WasReset && k == m_Options.resetAfter) {
+            if (!Restart())
+                return finish(false);
+            offset = 0;
+        }
         int n = static_cast<int>(std::min<int64_t>(m_Options.block, m_Size - offset));
         ++k;
         if (m_Options.silentAfter >= 0 && k > m_Options.silentAfter)
@@ -325,8 +384,8 @@ int CBoxSim::Run()
             // The last block, shifted one byte past the end of the image.
             if (!ExpectNoAnswer(offset + 1, n, false, "a request reaching past the end of the file"))
                 return finish(false);
-            std::fprintf(stderr, "boxsim: request past the end went unanswered, as it should\n");
-            Linger();
+            Note("request past the end went unanswered, as it should");
+            Leave();
             return finish(Verify(offset));
         }
         if (m_Options.cancelGreetingAt == k) {
@@ -360,7 +419,7 @@ int CBoxSim::Run()
     }
 
     SendFrame(NextTag(), FT_DONE, nullptr, 0);
-    Linger();
+    Leave();
 
     return finish(Verify(m_Size));
 }

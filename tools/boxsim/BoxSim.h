@@ -1,9 +1,11 @@
-// The box's side of a download: greet, request the image block by block,
+// The box's side of one download: greet, request the image block by block,
 // optionally ask for the time, report done; with faults injected on demand
-// so the host's error handling can be exercised end to end.
+// so the host's error handling can be exercised end to end. One object per
+// box of a line of boxes (BoxSeries), all on the same CBoxLine.
 #pragma once
 
 #include "BoxLine.h"
+#include "BoxOptions.h"
 
 #include "protocol/TimeCode.h"
 #include "serial/ByteQueue.h"
@@ -12,41 +14,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-struct BoxOptions {
-    bool pty = false;
-    std::string port;
-    std::string link;
-    uint32_t speed = 115200;     // device speed for --port
-    int64_t size = -1;           // image size; -1 = size of the expected file
-    std::string expectPath;
-    std::string outPath;
-    int block = 255;
-    int tagStart = 1;
-    bool time = false;
-    int replyTimeoutMs = 2000;
-    int retries = 3;
-    bool waitHost = false;
-    int startDelayMs = 0;
-    int helloIntervalMs = 500;
-    int helloTimeoutMs = 30000;
-    int lingerMs = 3000;         // after FT_DONE: wait this long for the host to let go
-    int holdMs = 30000;          // --silent-after: longest hold of the line
-    uint32_t baud = 0;           // wire-speed emulation
-    int blockDelayMs = 0;
-    uint32_t seed = 1;
-    // Faults.
-    int noiseBefore = 0;
-    bool noiseInMagic = false;
-    int badChecksumAt = 0;
-    int cancelGreetingAt = 0;
-    bool pastEnd = false;
-    int silentAfter = -1;
-    int flood = 0;
-    int floodPauseMs = 300;      // quiet time after a flood, as on a real line
-    bool splitMagic = false;
-    int splitPauseMs = 20;
-};
 
 struct BoxStats {
     uint64_t requests = 0;   // data requests sent, retries included
@@ -65,10 +32,16 @@ long DaysBetween(const LocalTime& a, const LocalTime& b);
 
 class CBoxSim {
 public:
-    CBoxSim(const BoxOptions& options, CBoxLine& line, std::vector<unsigned char> expected);
+    // Box number of count on the line; options and expected must outlive
+    // the object.
+    CBoxSim(const BoxOptions& options, CBoxLine& line, const std::vector<unsigned char>& expected,
+            int number, int count);
 
-    // The whole run; the process exit code (0 ok, 1 failure).
+    // This box from its arrival to its last frame (the last box of the line
+    // also waits for the host to let go); 0 ok, 1 failure.
     int Run();
+    // A host answered this box's hello.
+    bool Greeted() const { return m_Greeted; }
     const BoxStats& Stats() const { return m_Stats; }
     const std::vector<unsigned char>& Image() const { return m_Image; }
     // Bytes of the image received so far, from offset 0 without a gap.
@@ -86,25 +59,38 @@ private:
     // Takes frames until one of type with tag arrives (body filled), the
     // deadline passes or the host goes away.
     Wait Await(unsigned char type, int tag, Clock::time_point deadline, unsigned char* body);
+    // A host on the line to greet: always true for a device; on a pty the
+    // first box waits only with --wait-host, later ones whenever none is.
+    bool Arrive();
     bool Handshake();
+    // --reset-after: greet again and forget what came so far.
+    bool Restart();
     bool CheckTime();
     // One data request; Got with the block stored, or why not.
     Wait Request(int64_t offset, int n, bool badChecksum, int timeoutMs);
     bool ExpectNoAnswer(int64_t offset, int n, bool badChecksum, const char* why);
     bool HoldLine();
     void Linger();
+    // After the box's last frame: Linger() for the last box of the line.
+    void Leave();
+    void Note(const std::string& text) const;
     // The first upto bytes arrived and equal the expected file (if any).
     bool Verify(int64_t upto);
     bool Fail(const std::string& text);
 
     const BoxOptions& m_Options;
     CBoxLine& m_Line;
-    std::vector<unsigned char> m_Expected;
+    const std::vector<unsigned char>& m_Expected;
+    const int m_Number;
+    const int m_Count;
+    const std::string m_Label;  // "box 2/3: " on a line of boxes, else empty
     std::vector<unsigned char> m_Image;
     int64_t m_Size = 0;
     int64_t m_Filled = 0;
     CByteQueue m_Queue;
     unsigned char m_Tag = 0;
+    bool m_Greeted = false;
+    bool m_WasReset = false;
     std::mt19937 m_Rng;
     BoxStats m_Stats;
 };
