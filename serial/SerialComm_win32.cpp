@@ -3,6 +3,7 @@
 
 #include "SerialComm.h"
 #include "SerialComm_win32.h"
+#include "SharedPortHandle_win32.h"
 
 #include <atomic>
 #include <cstdio>
@@ -13,11 +14,14 @@ namespace {
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 const DWORD kDriverQueueSize = 4096;
 
-// How long Close waits for the watcher, and how often it re-cancels the
-// watcher's pending wait meanwhile (it may have started a new one just
-// after the first cancel).
+// How long Close waits for the watcher and for calls still using the port,
+// and how often it cancels their I/O and clears the event mask meanwhile
+// (either may have started a new wait or write just after the first cancel).
 const DWORD kWatcherJoinMs = 2000;
 const DWORD kJoinSliceMs = 50;
+// The first checks come sooner: a watcher or write that has been cancelled
+// is normally gone within a few milliseconds.
+const DWORD kFirstSliceMs = 2;
 
 // Consecutive failed reads after which the device counts as gone even when
 // the error code says nothing specific.
@@ -101,7 +105,8 @@ std::string SerialDevicePath(const std::string& portName)
 }
 
 struct CSerialComm::Platform {
-    std::atomic<HANDLE> port{INVALID_HANDLE_VALUE};
+    // The port handle, shared by Write, Read and the watcher with Close.
+    CSharedPortHandle port;
     OVERLAPPED readOv = {};
     OVERLAPPED writeOv = {};
     // Cleared by the watcher itself as it ends.
@@ -117,30 +122,57 @@ struct CSerialComm::Platform {
         CloseIfSet(writeOv.hEvent);
     }
 
+    bool WatcherEnded(DWORD waitMs)
+    {
+        if (!watcherJoin)
+            return true;
+        if (WaitForSingleObject(watcherJoin, waitMs) != WAIT_OBJECT_0)
+            return false;
+        CloseIfSet(watcherJoin);
+        return true;
+    }
+
     // Waits (bounded) for the watcher to end, cancelling pending I/O on
     // portHandle in between. true when no watcher is left.
     bool JoinWatcher(HANDLE portHandle)
     {
-        if (!watcherJoin)
-            return true;
         for (DWORD waited = 0;; waited += kJoinSliceMs) {
             if (portHandle != INVALID_HANDLE_VALUE)
                 CancelIoEx(portHandle, nullptr);
-            if (WaitForSingleObject(watcherJoin, kJoinSliceMs) == WAIT_OBJECT_0) {
-                CloseIfSet(watcherJoin);
+            if (WatcherEnded(kJoinSliceMs))
                 return true;
-            }
             if (waited >= kWatcherJoinMs)
                 return false;
         }
     }
 
-    // The read rules of CSerialComm::Read; error receives the code of the
-    // call that failed, 0 when none did.
-    int ReadPort(void* buffer, int maxCount, DWORD& error)
+    // Close's wait: until the watcher has ended and no call uses the port,
+    // or kWatcherJoinMs have passed. Every slice cancels what is pending on
+    // the handle and clears the event mask again: a wait the watcher began
+    // after the first clear would otherwise go on (under Wine the helper
+    // that serves a wait holds a descriptor of the device of its own until
+    // an event comes or the mask changes). Returns whether both are done.
+    bool Quiesce(HANDLE h)
+    {
+        bool ended = false;
+        DWORD slice = kFirstSliceMs;
+        for (DWORD waited = 0;; waited += slice, slice = kJoinSliceMs) {
+            CancelIoEx(h, nullptr);
+            SetCommMask(h, 0);
+            if (!ended)
+                ended = WatcherEnded(slice);
+            if (ended && port.WaitIdle(slice))
+                return true;
+            if (waited >= kWatcherJoinMs)
+                return false;
+        }
+    }
+
+    // The read rules of CSerialComm::Read on a handle the caller holds in
+    // use; error receives the code of the call that failed, 0 when none did.
+    int ReadPort(HANDLE h, void* buffer, int maxCount, DWORD& error)
     {
         error = 0;
-        HANDLE h = port.load();
         if (h == INVALID_HANDLE_VALUE || !buffer || maxCount <= 0)
             return 0;
         DWORD commErrors = 0;
@@ -173,25 +205,27 @@ struct CSerialComm::Platform {
         return 0;
     }
 
-    // Close's work, with the lifecycle lock held.
+    // Close's work, with the lifecycle lock held. When it returns the
+    // device is released, unless a call ignored every cancel (it then
+    // closes the handle as it leaves).
     void Shutdown(CSerialComm& owner)
     {
         owner.m_Connected.store(0, std::memory_order_release);
-        HANDLE h = port.load();
+        HANDLE h = port.BeginClose();
         if (h == INVALID_HANDLE_VALUE)
             return;
-        // Makes a waiting WaitCommEvent return; JoinWatcher cancels it too,
-        // for drivers that ignore the new mask.
+        // Makes a waiting WaitCommEvent return and aborts a pending write;
+        // Quiesce repeats both for drivers that ignore the first. Once the
+        // watcher has ended, no chunk can reach the queue after the owner
+        // empties it.
         SetCommMask(h, 0);
         PurgeComm(h, kPurgeAll);
-        // Once the watcher has ended, no chunk can reach the queue after the
-        // owner empties it.
-        bool ended = JoinWatcher(h);
-        CloseHandle(h);
-        port.store(INVALID_HANDLE_VALUE);
-        // A watcher still held up (by a message box) may yet read with the
-        // read event; it is freed by the next Open or the destructor.
-        if (ended)
+        bool quiet = Quiesce(h);
+        bool closed = port.FinishClose();
+        // A watcher still held up (by a message box) or a call still inside
+        // the port may yet use the events; they are freed by the next Open
+        // or the destructor, which wait for both.
+        if (quiet && closed)
             FreeEvents();
     }
 };
@@ -203,12 +237,14 @@ CSerialComm::~CSerialComm()
     Platform& p = *m_Platform;
     std::lock_guard<std::mutex> lock(p.lifecycle);
     p.Shutdown(*this);
-    // Only a watcher held by a message box nobody has dismissed yet can
-    // still run here; it touches this object once the box goes away.
+    // Only a watcher held by a message box nobody has dismissed yet, or a
+    // call that ignored every cancel, can still be here; both touch this
+    // object until they leave.
     if (p.watcherJoin) {
         WaitForSingleObject(p.watcherJoin, INFINITE);
         CloseIfSet(p.watcherJoin);
     }
+    p.port.WaitIdleForever();
     p.FreeEvents();
 }
 
@@ -217,11 +253,12 @@ int CSerialComm::Open(const char* portName, uint32_t baud, uint16_t portNumber)
     Platform& p = *m_Platform;
     std::lock_guard<std::mutex> lock(p.lifecycle);
     // Opening an open port reopens it rather than leaking the old handle.
-    if (p.port.load() != INVALID_HANDLE_VALUE)
+    if (p.port.Handle() != INVALID_HANDLE_VALUE)
         p.Shutdown(*this);
     // A watcher of the last open that is still held up would share the
-    // read event and the queue with the new one.
-    if (!p.JoinWatcher(INVALID_HANDLE_VALUE))
+    // read event and the queue with the new one; a call still inside the
+    // last handle would share the write event.
+    if (!p.JoinWatcher(INVALID_HANDLE_VALUE) || p.port.InUse())
         return 0;
 
     m_PortNumber = portNumber;
@@ -267,7 +304,7 @@ int CSerialComm::Open(const char* portName, uint32_t baud, uint16_t portNumber)
         p.FreeEvents();
         return 0;
     }
-    p.port.store(h);
+    p.port.Set(h);
 
     m_Lost.store(false, std::memory_order_release);
     m_FullReported = false;
@@ -295,9 +332,12 @@ void CSerialComm::Close()
 
 int CSerialComm::Write(const void* buffer, int count)
 {
+    if (!buffer || count < 0)
+        return 0;
     Platform& p = *m_Platform;
-    HANDLE h = p.port.load();
-    if (h == INVALID_HANDLE_VALUE || !buffer || count < 0)
+    CPortUse use(p.port);
+    HANDLE h = use.Handle();
+    if (h == INVALID_HANDLE_VALUE)
         return 0;
     DWORD written = 0;
     if (WriteFile(h, buffer, static_cast<DWORD>(count), &written, &p.writeOv))
@@ -321,8 +361,10 @@ int CSerialComm::Write(const void* buffer, int count)
 
 int CSerialComm::Read(void* buffer, int maxCount)
 {
+    Platform& p = *m_Platform;
+    CPortUse use(p.port);
     DWORD error = 0;
-    return m_Platform->ReadPort(buffer, maxCount, error);
+    return p.ReadPort(use.Handle(), buffer, maxCount, error);
 }
 
 bool CSerialComm::WatcherRunning() const { return m_Platform->watcher.load() != nullptr; }
@@ -344,13 +386,18 @@ void CSerialComm::ReportWatcherError(const std::string& text)
 int CSerialComm::ThreadWatchComm(CSerialComm* self)
 {
     Platform& p = *self->m_Platform;
-    HANDLE h = p.port.load();
 
     HANDLE waitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    BOOL masked = waitEvent ? SetCommMask(h, EV_RXCHAR) : FALSE;
+    BOOL masked = FALSE;
+    if (waitEvent) {
+        CPortUse use(p.port);
+        masked = use.Handle() != INVALID_HANDLE_VALUE && SetCommMask(use.Handle(), EV_RXCHAR);
+    }
     if (!waitEvent || !masked) {
         CloseIfSet(waitEvent);
-        self->ReportWatcherError(kWatcherStartError + self->m_PortName);
+        // A Close that came first is no failure of the watcher.
+        if (self->m_Connected.load(std::memory_order_acquire))
+            self->ReportWatcherError(kWatcherStartError + self->m_PortName);
         p.watcher.store(nullptr);
         return 0;
     }
@@ -362,54 +409,69 @@ int CSerialComm::ThreadWatchComm(CSerialComm* self)
     bool lost = false;
     while (self->m_Connected.load(std::memory_order_acquire) && !lost) {
         bool event = false;
-        if (emptyWaits < kEmptyWaitsBeforePolling) {
-            // The handle is overlapped, so the wait needs its own block;
-            // the mask is written when the wait completes, so it lives as
-            // long.
-            DWORD mask = 0;
-            OVERLAPPED waitOv = {};
-            waitOv.hEvent = waitEvent;
-            bool signalled = WaitCommEvent(h, &mask, &waitOv) != FALSE;
-            if (!signalled && GetLastError() == ERROR_IO_PENDING) {
-                DWORD unused = 0;
-                signalled = GetOverlappedResult(h, &waitOv, &unused, TRUE) != FALSE;
-            }
-            event = signalled && (mask & EV_RXCHAR);
-            emptyWaits = event ? 0 : emptyWaits + 1;
-        }
-        if (!self->m_Connected.load(std::memory_order_acquire))
-            break;
-
-        // Read whatever is waiting even when the wait said nothing about
-        // received characters.
         bool failed = false;
         bool received = false;
-        for (;;) {
-            DWORD error = 0;
-            int n = p.ReadPort(chunk, kWatchChunk, error);
-            if (n > 0) {
-                received = true;
-                if (n < CByteQueue::kSize - self->m_QueueRead.Count()) {
-                    for (int i = 0; i < n; ++i)
-                        self->m_QueueRead.Put(chunk[i]);
-                    self->m_QueueRead.NotifyData();
-                } else if (self->m_ReportToStderr || !self->m_FullReported) {
-                    // One box per open: a box holds this thread up, and a
-                    // stream of them would lose far more than one chunk.
-                    self->m_FullReported = true;
-                    self->ReportWatcherError(kQueueFull);
+        bool full = false;
+        {
+            // The port stays in use for this pass only: a message box or a
+            // pause below must not hold up Close.
+            CPortUse use(p.port);
+            HANDLE h = use.Handle();
+            if (h == INVALID_HANDLE_VALUE)
+                break;
+            if (emptyWaits < kEmptyWaitsBeforePolling) {
+                // The handle is overlapped, so the wait needs its own block;
+                // the mask is written when the wait completes, so it lives as
+                // long.
+                DWORD mask = 0;
+                OVERLAPPED waitOv = {};
+                waitOv.hEvent = waitEvent;
+                bool signalled = WaitCommEvent(h, &mask, &waitOv) != FALSE;
+                if (!signalled && GetLastError() == ERROR_IO_PENDING) {
+                    DWORD unused = 0;
+                    signalled = GetOverlappedResult(h, &waitOv, &unused, TRUE) != FALSE;
                 }
+                event = signalled && (mask & EV_RXCHAR);
+                emptyWaits = event ? 0 : emptyWaits + 1;
             }
-            if (error) {
-                failed = true;
-                if (self->m_Connected.load(std::memory_order_acquire) &&
-                    (IsDeviceGone(error) || ++failures >= kMaxReadFailures))
-                    lost = true;
+            if (!self->m_Connected.load(std::memory_order_acquire))
                 break;
+
+            // Read whatever is waiting even when the wait said nothing about
+            // received characters.
+            for (;;) {
+                DWORD error = 0;
+                int n = p.ReadPort(h, chunk, kWatchChunk, error);
+                if (n > 0) {
+                    received = true;
+                    if (n < CByteQueue::kSize - self->m_QueueRead.Count()) {
+                        for (int i = 0; i < n; ++i)
+                            self->m_QueueRead.Put(chunk[i]);
+                        self->m_QueueRead.NotifyData();
+                    } else {
+                        // Reported below, outside the port's use; reading
+                        // goes on once the report is done.
+                        full = true;
+                        break;
+                    }
+                }
+                if (error) {
+                    failed = true;
+                    if (self->m_Connected.load(std::memory_order_acquire) &&
+                        (IsDeviceGone(error) || ++failures >= kMaxReadFailures))
+                        lost = true;
+                    break;
+                }
+                failures = 0;
+                if (n <= 0)
+                    break;
             }
-            failures = 0;
-            if (n <= 0)
-                break;
+        }
+        if (full && (self->m_ReportToStderr || !self->m_FullReported)) {
+            // One box per open: a box holds this thread up, and a stream of
+            // them would lose far more than one chunk.
+            self->m_FullReported = true;
+            self->ReportWatcherError(kQueueFull);
         }
         // Without a real event the wait may return at once again: pause so
         // polling does not spin.
@@ -417,7 +479,7 @@ int CSerialComm::ThreadWatchComm(CSerialComm* self)
             quietPolls = 0;
         else if (quietPolls < kQuietPolls)
             ++quietPolls;
-        if (!lost && (failed || !event))
+        if (!lost && !full && (failed || !event))
             Sleep(quietPolls < kQuietPolls ? kBusyPollMs : kQuietPollMs);
     }
 

@@ -11,6 +11,17 @@ enum PeerRequest : unsigned char {
     kPeerSpeedReply = 0x63,
     kPeerBurst = 0x64,
     kPeerHangUp = 0x66,
+    // Stop reading for the u16 LE milliseconds of the payload, after the
+    // reply: the host's writes then fill the line and stay pending.
+    kPeerStall = 0x68,
+    kPeerStallReply = 0x69,
+    // Let go of the peer's own end of the line, so that from now on it
+    // sees every moment the host has the port really closed; then count
+    // those moments.
+    kPeerWatchRelease = 0x6A,
+    kPeerWatchReply = 0x6B,
+    kPeerReleases = 0x6C,
+    kPeerReleasesReply = 0x6D,  // payload: u32 LE count since the watch began
 };
 
 // Byte i of a burst: a xorshift stream, so that any run of a dozen bytes

@@ -7,6 +7,10 @@
 //   kSpeed  -> kSpeedReply, payload = line speed the tty is set to (u32 LE)
 //   kBurst  -> payload u32 LE n: n raw bytes of PeerStreamByte(0..n-1)
 //   kHangUp -> closes both sides of the pair, as an unplugged adapter would
+//   kStall  -> kStallReply, then reads nothing for the given milliseconds
+//   kWatchRelease -> kWatchReply, then closes its own slave side and counts
+//              the times no one holds the slave open (the host's port is
+//              released); kReleases -> kReleasesReply with that count
 //
 // Host-only code, built with the host compiler; nothing of the project is
 // linked in so that the frame handling checks the Windows side independently.
@@ -19,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -30,6 +35,26 @@ namespace {
 
 int g_master = -1;
 int g_slave = -1;
+// Monotonic milliseconds until which nothing is read.
+long long g_stallUntil = 0;
+// Counting releases: the slave side has been let go.
+bool g_watching = false;
+uint32_t g_releases = 0;
+
+long long NowMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void PutU32(unsigned char* p, uint32_t v)
+{
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
 
 bool WriteAll(const unsigned char* data, size_t size)
 {
@@ -131,10 +156,8 @@ void Handle(const std::vector<unsigned char>& body)
         SendFrame(tag, kPeerEchoReply, payload, len);
         break;
     case kPeerSpeed: {
-        uint32_t speed = LineSpeed();
-        unsigned char out[4] = {static_cast<unsigned char>(speed), static_cast<unsigned char>(speed >> 8),
-                                static_cast<unsigned char>(speed >> 16),
-                                static_cast<unsigned char>(speed >> 24)};
+        unsigned char out[4];
+        PutU32(out, LineSpeed());
         SendFrame(tag, kPeerSpeedReply, out, 4);
         break;
     }
@@ -146,6 +169,26 @@ void Handle(const std::vector<unsigned char>& body)
         for (uint32_t i = 0; i < n; ++i)
             data[i] = PeerStreamByte(i);
         WriteAll(data.data(), data.size());
+        break;
+    }
+    case kPeerStall:
+        if (len < 2)
+            break;
+        SendFrame(tag, kPeerStallReply, nullptr, 0);
+        g_stallUntil = NowMs() + (payload[0] | (payload[1] << 8));
+        break;
+    case kPeerWatchRelease:
+        SendFrame(tag, kPeerWatchReply, nullptr, 0);
+        if (g_slave >= 0)
+            close(g_slave);
+        g_slave = -1;
+        g_watching = true;
+        g_releases = 0;
+        break;
+    case kPeerReleases: {
+        unsigned char out[4];
+        PutU32(out, g_releases);
+        SendFrame(tag, kPeerReleasesReply, out, 4);
         break;
     }
     case kPeerHangUp:
@@ -193,13 +236,27 @@ int main(int argc, char** argv)
     Assembler assembler;
     std::vector<unsigned char> body;
     unsigned char buffer[4096];
+    bool released = false;
     while (g_master >= 0) {
-        pollfd pfd = {g_master, POLLIN, 0};
-        int r = poll(&pfd, 1, 1000);
+        // While stalled only a hang-up is looked for.
+        long long stall = g_stallUntil - NowMs();
+        pollfd pfd = {g_master, static_cast<short>(stall > 0 ? 0 : POLLIN), 0};
+        int r = poll(&pfd, 1, stall > 0 ? 1 : 1000);
         if (r < 0 && errno != EINTR)
             break;
-        if (r <= 0)
+        if (g_watching) {
+            // POLLHUP: no one holds the slave open, so the host's port is
+            // closed for good; counted once per closing.
+            bool hup = r > 0 && (pfd.revents & POLLHUP);
+            if (hup && !released)
+                ++g_releases;
+            released = hup;
+        }
+        if (r <= 0 || stall > 0) {
+            if (r > 0 && stall > 0)
+                usleep(1000);
             continue;
+        }
         ssize_t n = read(g_master, buffer, sizeof buffer);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;

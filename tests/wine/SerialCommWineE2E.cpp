@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -311,4 +312,103 @@ TEST(SerialCommWineHangUp, VanishedDeviceIsReportedAsLost)
 
     port.Close();
     EXPECT_EQ(0, port.IsConnected());
+}
+
+// Run on its own (the peer lets go of its end of the line). The worker
+// writes all the time while the user interface closes and reopens the
+// port: Close must end the write in flight and release the device before
+// it returns (another program, or the next Download, can open it at once),
+// and no write may run on a handle or event that Close freed and the next
+// Open made anew.
+TEST(SerialCommWineRelease, CloseWithAWriteInFlightReleasesThePortBeforeItReturns)
+{
+    CSerialComm port;
+    port.SetReportToStderr(true);
+    ASSERT_EQ(1, port.Open(kPort, 115200, 1));
+    std::vector<unsigned char> reply;
+    Send(port, 1, kPeerWatchRelease, {});
+    ASSERT_TRUE(Receive(port, reply, 5000));
+    ASSERT_EQ(kPeerWatchReply, reply[1]);
+    port.Close();
+
+    // Zero bytes carry no magic, so the peer drops them.
+    const std::vector<unsigned char> block(4096, 0);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> hold{false};
+    std::atomic<bool> done{false};
+    std::atomic<bool> writing{false};
+    std::atomic<int> wrong{0};
+    std::thread writer([&] {
+        while (!stop) {
+            if (hold) {
+                std::this_thread::yield();
+                continue;
+            }
+            writing = true;
+            int r = port.Write(block.data(), static_cast<int>(block.size()));
+            writing = false;
+            // All written, failed at once or failed pending.
+            if (r != static_cast<int>(block.size()) && r != 0 && r != -1)
+                ++wrong;
+            if (r <= 0)
+                std::this_thread::yield();
+        }
+        done = true;
+    });
+
+    const int kRounds = 40;
+    int inFlightAtClose = 0;
+    bool stalled = true;
+    for (int round = 0; round < kRounds && stalled; ++round) {
+        SCOPED_TRACE(round);
+        // Give the peer time to see the last close.
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        port.m_QueueRead.Reset();
+        if (round % 2 == 0) {
+            // A peer that reads nothing: the writes fill the line and pend.
+            // The request goes out alone, not mixed into the writes.
+            hold = true;
+            while (writing)
+                std::this_thread::yield();
+            EXPECT_EQ(1, port.Open(kPort, 115200, 1));
+            Send(port, static_cast<unsigned char>(round), kPeerStall, {0x2C, 0x01});
+            stalled = Receive(port, reply, 5000) && reply[1] == kPeerStallReply;
+            EXPECT_TRUE(stalled);
+            hold = false;
+        } else {
+            EXPECT_EQ(1, port.Open(kPort, 115200, 1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + round % 7 * 3));
+        inFlightAtClose += writing.load() ? 1 : 0;
+        auto t0 = Clock::now();
+        port.Close();
+        auto closeMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+        EXPECT_LT(closeMs, 2500);
+        EXPECT_FALSE(port.WatcherRunning());
+    }
+    stop = true;
+    for (auto end = Clock::now() + std::chrono::seconds(5); !done && Clock::now() < end;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!done) {
+        // A write stuck on a freed or replaced event: nothing to join.
+        std::printf("a write never returned after Close\n");
+        std::fflush(stdout);
+        _exit(1);
+    }
+    writer.join();
+    EXPECT_EQ(0, wrong.load());
+    // Most rounds had a write under way when Close came.
+    EXPECT_GE(inFlightAtClose, kRounds / 2);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    port.m_QueueRead.Reset();
+    ASSERT_EQ(1, port.Open(kPort, 115200, 1));
+    Send(port, 99, kPeerReleases, {});
+    ASSERT_TRUE(Receive(port, reply, 5000));
+    ASSERT_EQ(kPeerReleasesReply, reply[1]);
+    uint32_t releases = reply[3] | (reply[4] << 8) | (reply[5] << 16) | (static_cast<uint32_t>(reply[6]) << 24);
+    // Every close let the device go before the next open came.
+    EXPECT_EQ(static_cast<uint32_t>(kRounds + 1), releases);
+    ExpectEcho(port, 100, Pattern(200, 100));
+    port.Close();
 }
