@@ -22,10 +22,21 @@
 
 namespace {
 
+// Texts of this front end's own ends.
+const char kInterrupted[] = "Interrupted.";
+const char kIncomplete[] = "Error : The box asked for only part of the file.";
+const char kRestarted[] = "The box was reset: it greeted again after asking for data.";
+
 int64_t NowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               CCliHost::Clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(CCliHost::Clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t WallMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -42,24 +53,31 @@ uint16_t PortNumberOf(const std::string& port)
     return static_cast<uint16_t>(std::stoi(port.substr(i)));
 }
 
-const char* ResultName(TransferResult result, bool interrupted)
+struct Ending {
+    const char* result;
+    int exitCode;
+    const char* status;
+};
+
+Ending EndingOf(TransferResult result)
 {
-    if (interrupted)
-        return "interrupted";
     switch (result) {
-    case TransferResult::Completed: return "completed";
-    case TransferResult::FileOpenError: return "file_error";
-    case TransferResult::SizeOver: return "size_over";
-    case TransferResult::ReadError: return "read_error";
-    case TransferResult::PortLost: return "port_lost";
-    case TransferResult::Stopped: return "timeout";
+    case TransferResult::Completed: return {"completed", kExitOk, msg::kCompleted};
+    case TransferResult::FileOpenError: return {"file_error", kExitFile, msg::kFileOpenError};
+    case TransferResult::SizeOver: return {"size_over", kExitTransfer, msg::kSizeOver};
+    case TransferResult::ReadError: return {"read_error", kExitTransfer, msg::kReadingFail};
+    case TransferResult::PortLost: return {"port_lost", kExitTransfer, msg::kPortLost};
+    case TransferResult::Stopped: break;
     }
-    return "error";
+    return {"timeout", kExitTimeout, msg::kExternalError};
 }
 
 }  // namespace
 
-CCliHost::CCliHost(CConsole& console, int slot) : m_Console(console), m_Slot(slot) {}
+CCliHost::CCliHost(CConsole& console, int slot, const std::string& port)
+    : m_Console(console), m_Slot(slot), m_PortName(port)
+{
+}
 
 CCliHost::~CCliHost()
 {
@@ -70,6 +88,8 @@ CCliHost::~CCliHost()
 
 std::string CCliHost::OpenErrorText(uint32_t speed) const
 {
+    if (!m_Port.OpenError().empty())
+        return m_Port.OpenError();
 #ifdef _WIN32
     (void)speed;
     DWORD err = ::GetLastError();
@@ -91,55 +111,114 @@ std::string CCliHost::OpenErrorText(uint32_t speed) const
 #endif
 }
 
-PortOutcome CCliHost::Run(const std::string& file, int32_t fileSize, const std::string& port, uint32_t speed)
+Tone CCliHost::ToneOf(const std::string& text) const
 {
-    PortOutcome out;
-    out.port = port;
-    const int64_t startNs = NowNs();
+    if (text == msg::kCompleted)
+        return Tone::Good;
+    if (text.rfind("Error", 0) == 0 || text == msg::kExternalError || text == msg::kInitFailed ||
+        text == kInterrupted)
+        return Tone::Bad;
+    return Tone::Plain;
+}
 
+bool CCliHost::OpenPort(uint32_t speed, BoxRecord& failure, bool report)
+{
+    // Chosen before the watcher exists: no one is there to dismiss a
+    // message box, and the board must not be written behind its back.
+    m_Port.SetReportToStderr(true);
+    m_Port.SetNoticeSink([this](const std::string& text) { m_Console.Error(m_Slot, text); });
 #ifdef _WIN32
     ::SetLastError(0);
 #else
     errno = 0;
 #endif
-    if (!m_Port.Open(port.c_str(), speed, PortNumberOf(port))) {
-        out.exitCode = kExitPort;
-        out.result = "port_error";
-        out.status = msg::kInitFailed;
-        out.detail = OpenErrorText(speed);
-        if (m_ReportOpenError)
-            m_Console.Note(m_Slot, std::string(msg::kInitFailed) + " " + out.detail, true);
+    const int64_t startMs = WallMs();
+    if (!m_Port.Open(m_PortName.c_str(), speed, PortNumberOf(m_PortName))) {
+        failure = BoxRecord();
+        failure.port = m_PortName;
+        failure.portById = m_ById;
+        failure.usbSerial = m_UsbSerial;
+        failure.speed = speed;
+        failure.exitCode = kExitPort;
+        failure.result = "port_error";
+        failure.status = msg::kInitFailed;
+        failure.detail = OpenErrorText(speed);
+        failure.startMs = startMs;
+        failure.endMs = WallMs();
+        if (!report)
+            return false;
+        m_Console.SetState(m_Slot, msg::kInitFailed, Tone::Bad);
+        m_Console.Error(m_Slot, std::string(msg::kInitFailed) + " " + m_PortName + ": " + failure.detail);
         if (m_Trace)
-            m_Trace->Note(std::string("cannot open ") + port + ": " + out.detail);
-        out.elapsed = SecondsBetween(startNs, NowNs());
-        return out;
+            m_Trace->Note("cannot open " + m_PortName + ": " + failure.detail);
+        return false;
     }
-    // No one is there to dismiss a message box.
-    m_Port.SetReportToStderr(true);
-
-    m_SelectedPath = file;
-    m_FileSize.store(fileSize);
-    m_Total = fileSize;
+    m_PortOpen = true;
+    m_TailTraced = false;
+    m_TracedConsumed = 0;
     if (m_Trace) {
         m_Tap.reset(new CTapLink(m_Port));
         m_Tap->Start();
         m_pSerialPort = m_Tap.get();
-        m_Trace->Note("port " + port + ", " + std::to_string(speed) + " baud, file " + file + " (" +
-                      std::to_string(fileSize) + " bytes)");
     } else {
         m_pSerialPort = &m_Port;
     }
+    return true;
+}
+
+void CCliHost::ClosePort()
+{
+    // Close joins the watcher, Stop the pump: the queues have no producer
+    // left when they are emptied; the worker, their consumer, is gone.
+    m_Port.Close();
+    if (m_Tap) {
+        m_Tap->Stop();
+        TraceSkipped();
+        m_Tap->m_QueueRead.Reset();
+    }
+    m_Port.m_QueueRead.Reset();
+    m_PortOpen = false;
+}
+
+void CCliHost::StartBox(int64_t waitStartNs)
+{
+    std::lock_guard<std::mutex> g(m_BoxLock);
+    m_Box = BoxStats();
+    m_Box.waitStartNs = waitStartNs;
+    m_Box.startMs = WallMs();
+    m_Rate.Reset();
+    m_Hash.Reset();
+}
+
+bool CCliHost::ServeBox(const ServePlan& plan, BoxRecord& record)
+{
+    m_Plan = plan;
+    m_Addressable = AddressableBytes(plan.fileSize);
+    m_SelectedPath = plan.file;
+    m_FileSize.store(ClampFileSize(plan.fileSize));
     m_CommandLineMode = 1;
+    StartBox(NowNs());
+    m_HostEnd.store(static_cast<int>(HostEnd::None));
+    BeginTransfer();
     m_WatchdogCounter.store(-1);  // counts only once the box has spoken
     {
-        char text[64];
-        std::snprintf(text, sizeof text, " (%ld bytes) on ", static_cast<long>(fileSize));
-        m_Console.Note(m_Slot, "Serving " + file + text + port + " at " + std::to_string(speed) + " baud.");
+        std::lock_guard<std::mutex> g(m_ShownLock);
+        m_LastShown.clear();
     }
+    if (m_Trace)
+        m_Trace->Note("port " + m_PortName + ", " + std::to_string(plan.speed) + " baud, file " + plan.file +
+                      " (" + std::to_string(plan.fileSize) + " bytes)" +
+                      (plan.loop ? ", box " + std::to_string(m_BoxesEnded + 1) : ""));
+    if (m_BoxesEnded == 0)
+        m_Console.Note(m_Slot, "Serving " + plan.file + " (" + std::to_string(plan.fileSize) + " bytes) on " +
+                                   m_PortName + " at " + std::to_string(plan.speed) + " baud.");
     SetPendingMessage(msg::kWaiting);
     ShowMessage(-1);
-    SetProgress(0);
 
+    {
+        std::lock_guard<std::mutex> lock(m_DoneLock);
+        m_Done = false;
+    }
     m_RunFlag.store(1);
     TransferResult result = TransferResult::Stopped;
     std::thread worker([this, &result] {
@@ -151,8 +230,9 @@ PortOutcome CCliHost::Run(const std::string& file, int32_t fileSize, const std::
         m_DoneCond.notify_all();
     });
 
-    bool interrupted = false;
     auto nextTick = Clock::now() + m_Tick;
+    const auto waitLimit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(plan.waitTimeout));
+    const auto waitStart = Clock::now();
     std::unique_lock<std::mutex> lock(m_DoneLock);
     while (!m_Done) {
         // Short waits keep an interrupt and the progress line responsive;
@@ -162,17 +242,31 @@ PortOutcome CCliHost::Run(const std::string& file, int32_t fileSize, const std::
         if (m_Done)
             break;
         lock.unlock();
-        if (!interrupted && m_Interrupt && m_Interrupt->load() != 0) {
-            interrupted = true;
-            m_Console.Note(m_Slot, "Interrupted.", true);
-            Abort(nullptr);
+        bool stop = m_Interrupt && m_Interrupt->load() != 0;
+        if (!stop && plan.loop && m_NoMoreBoxes && m_NoMoreBoxes()) {
+            std::lock_guard<std::mutex> g(m_BoxLock);
+            stop = m_Box.firstFrameNs == 0;
+        }
+        if (stop && EndByHost(HostEnd::Interrupted, kInterrupted))
+            StopWorker(true);
+        if (plan.waitTimeout > 0 && Clock::now() - waitStart >= waitLimit) {
+            bool greeted;
+            {
+                std::lock_guard<std::mutex> g(m_BoxLock);
+                greeted = m_Box.firstHelloNs != 0;
+            }
+            char text[96];
+            std::snprintf(text, sizeof text, "No box greeted within %g s.", plan.waitTimeout);
+            if (!greeted && EndByHost(HostEnd::NoBox, text))
+                StopWorker(!plan.loop);
         }
         if (Clock::now() >= nextTick) {
             nextTick += m_Tick;
             WatchdogTick();
         }
-        if (m_Served.load() > 0)
-            m_Console.Progress(m_Slot, Snapshot(), false);
+        PortProgress p = Snapshot();
+        if (p.served > 0)
+            m_Console.Progress(m_Slot, p, false);
         if (m_Trace)
             m_Trace->Flush();
         lock.lock();
@@ -181,63 +275,128 @@ PortOutcome CCliHost::Run(const std::string& file, int32_t fileSize, const std::
     worker.join();
     const int64_t endNs = NowNs();
 
+    const HostEnd hostEnd = static_cast<HostEnd>(m_HostEnd.load());
+    bool spoke;
+    {
+        std::lock_guard<std::mutex> g(m_BoxLock);
+        spoke = m_Box.firstFrameNs != 0;
+    }
     // The worker is gone: nothing else touches the queues now.
-    ClosePort();
+    if (!plan.loop || hostEnd == HostEnd::Interrupted || result == TransferResult::PortLost)
+        ClosePort();
+    // In a shift, a port interrupted while it waited has no box to record.
+    if (plan.loop && hostEnd == HostEnd::Interrupted && !spoke)
+        return false;
 
-    uint64_t served = m_Served.load();
-    if (served > 0) {
-        double secs = SecondsBetween(m_FirstServeNs.load(), m_LastServeNs.load());
-        char text[160];
-        std::snprintf(text, sizeof text, "Served %llu bytes in %llu blocks, %.2f s, %s.",
-                      static_cast<unsigned long long>(served),
-                      static_cast<unsigned long long>(m_Blocks.load()), secs,
-                      secs > 0 ? FormatRate(static_cast<double>(served) / secs).c_str() : "-");
+    Ending e = EndingOf(result);
+    std::string status = e.status;
+    record = BoxRecord();
+    record.result = e.result;
+    record.exitCode = e.exitCode;
+    if (hostEnd == HostEnd::Interrupted) {
+        record.result = "interrupted";
+        record.exitCode = kExitInterrupted;
+        status = kInterrupted;
+    } else if (hostEnd == HostEnd::Timeout) {
+        record.result = "timeout";
+        record.exitCode = kExitTimeout;
+        status = msg::kExternalError;
+    } else if (hostEnd == HostEnd::NoBox) {
+        record.result = "no_box";
+        record.exitCode = kExitTimeout;
+        status = PendingMessage();
+    }
+    FillRecord(record, endNs);
+    if (record.result == std::string("completed") && plan.requireFull &&
+        static_cast<long long>(record.requested) < m_Addressable) {
+        record.result = "incomplete";
+        record.exitCode = kExitTransfer;
+        status = kIncomplete;
+        SetPendingMessage(kIncomplete);
+        ShowMessage(3);
+    }
+    record.status = status;
+    FinishRecord(record);
+    return true;
+}
+
+void CCliHost::FillRecord(BoxRecord& r, int64_t endNs)
+{
+    std::lock_guard<std::mutex> g(m_BoxLock);
+    r.box = m_BoxesEnded + 1;
+    r.port = m_PortName;
+    r.portById = m_ById;
+    r.usbSerial = m_UsbSerial;
+    r.speed = m_Plan.speed;
+    r.file = m_Plan.file;
+    r.fileSize = m_Plan.fileSize;
+    r.addressable = m_Addressable;
+    r.sha256 = m_Hash.Finish();
+    r.sha256Bytes = static_cast<uint64_t>(m_Box.hashedEnd);
+    r.served = m_Box.served;
+    r.requested = m_Box.requested.Total();
+    r.blocks = m_Box.blocks;
+    r.requests = m_Box.requests;
+    r.rerequests = m_Box.rerequests;
+    r.badFrames = m_Box.badFrames;
+    r.startMs = m_Box.startMs;
+    r.endMs = std::max(WallMs(), r.startMs);
+    r.elapsed = SecondsBetween(m_Box.waitStartNs, endNs);
+    r.transferSeconds = m_Box.firstFrameNs ? SecondsBetween(m_Box.firstFrameNs, endNs) : 0.0;
+}
+
+void CCliHost::FinishRecord(BoxRecord& r)
+{
+    m_Console.EndProgress(m_Slot);
+    uint64_t firstNs, lastNs;
+    {
+        std::lock_guard<std::mutex> g(m_BoxLock);
+        firstNs = static_cast<uint64_t>(m_Box.firstServeNs);
+        lastNs = static_cast<uint64_t>(m_Box.lastServeNs);
+    }
+    if (r.served > 0) {
+        double secs = SecondsBetween(static_cast<int64_t>(firstNs), static_cast<int64_t>(lastNs));
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "Served %llu bytes in %llu blocks, %.2f s, %s; the box asked for %llu of %lld bytes (%.1f %%).",
+                      static_cast<unsigned long long>(r.served), static_cast<unsigned long long>(r.blocks), secs,
+                      secs > 0 ? FormatRate(static_cast<double>(r.served) / secs).c_str() : "-",
+                      static_cast<unsigned long long>(r.requested), static_cast<long long>(r.addressable),
+                      RequestedPercent(r));
         m_Console.Note(m_Slot, text);
     }
-
-    out.exitCode = interrupted ? static_cast<int>(kExitInterrupted) : m_ExitCode.load();
-    out.result = ResultName(result, interrupted);
-    {
-        std::lock_guard<std::mutex> g(m_ShownLock);
-        out.status = interrupted ? std::string("Interrupted.") : m_LastShown;
-    }
-    out.served = served;
-    out.blocks = m_Blocks.load();
-    out.requests = m_Requests.load();
-    out.badFrames = m_BadFrames.load();
-    out.elapsed = SecondsBetween(startNs, endNs);
-    int64_t first = m_FirstFrameNs.load();
-    out.transferSeconds = first ? SecondsBetween(first, endNs) : 0.0;
     if (m_Trace) {
-        m_Trace->Note("end: " + out.status + " (" + out.result + ")");
+        m_Trace->Note("end: " + r.status + " (" + r.result + ")");
         m_Trace->Flush();
     }
-    return out;
+    ++m_BoxesEnded;
+    if (m_Sink)
+        m_Sink(r);
 }
 
-void CCliHost::ClosePort()
+bool CCliHost::EndByHost(HostEnd why, const std::string& text)
 {
-    // Close joins the watcher, Stop the pump: the queues have no producer
-    // left when they are emptied; the worker, their consumer, is the caller
-    // or gone.
-    m_Port.Close();
-    if (m_Tap) {
-        m_Tap->Stop();
-        TraceSkipped();
-        m_Tap->m_QueueRead.Reset();
+    if (!ClaimEnd())
+        return false;
+    m_HostEnd.store(static_cast<int>(why));
+    SetPendingMessage(text);
+    ShowMessage(3);
+    return true;
+}
+
+void CCliHost::StopWorker(bool closePort)
+{
+    // Closing wakes a write the worker may be stuck in and makes its frame
+    // wait give up; the queues are reset only once the worker, their
+    // consumer, has ended. In a shift the port stays open for the next
+    // box: the run flag alone ends the worker's wait.
+    if (closePort) {
+        m_Port.Close();
+        if (m_Tap)
+            m_Tap->Stop();
     }
-    m_Port.m_QueueRead.Reset();
-}
-
-void CCliHost::TraceSkipped()
-{
-    if (!m_Trace || !m_Tap || m_TailTraced)
-        return;
-    uint64_t consumed = m_Tap->Consumed();
-    if (consumed > m_TracedConsumed)
-        m_Trace->Garbage(consumed - m_TracedConsumed);
-    m_TracedConsumed = consumed;
-    m_TailTraced = true;
+    m_WatchdogCounter.store(-1);
+    m_RunFlag.store(0);
 }
 
 void CCliHost::WatchdogTick()
@@ -248,25 +407,8 @@ void CCliHost::WatchdogTick()
     }
     if (cur < 0 || cur + 1 <= 3)
         return;
-    m_WatchdogCounter.store(-1);
-    SetProgress(0);
-    Abort(msg::kExternalError);
-}
-
-void CCliHost::Abort(const char* text)
-{
-    // Close first: it joins the watcher and wakes a write the worker may be
-    // stuck in, and makes the worker's frame wait give up. The queues are
-    // reset only once the worker, their consumer, has ended (in Run).
-    m_Port.Close();
-    if (m_Tap)
-        m_Tap->Stop();
-    if (text) {
-        SetPendingMessage(text);
-        ShowMessage(3);
-    }
-    m_WatchdogCounter.store(-1);
-    m_RunFlag.store(0);
+    if (EndByHost(HostEnd::Timeout, msg::kExternalError))
+        StopWorker(!m_Plan.loop);
 }
 
 void CCliHost::ShowMessage(int)
@@ -280,56 +422,132 @@ void CCliHost::ShowMessage(int)
     if (text.empty() || text == m_LastShown)
         return;
     m_LastShown = text;
-    m_Console.Status(m_Slot, text);
+    m_Console.Status(m_Slot, text, ToneOf(text));
 }
 
 void CCliHost::SetProgress(int percent)
 {
-    // The drop back to 0 at the end of a transfer is the dialog's bar being
-    // cleared; the last real figure stays on screen here.
-    if (percent == 0 && m_Served.load() > 0)
-        return;
-    m_Percent.store(percent);
-    m_Console.Progress(m_Slot, Snapshot(), percent == 100);
+    // The figure is the dialog's bar; here progress counts the bytes the box
+    // asked for, so the call only says when to draw.
+    PortProgress p = Snapshot();
+    if (p.served > 0)
+        m_Console.Progress(m_Slot, p, percent == 100);
 }
 
 void CCliHost::FinishTransfer()
 {
-    SetProgress(0);
+    // The worker claimed the end before it called this.
     SetPendingMessage(msg::kCompleted);
     m_WatchdogCounter.store(-1);
     m_RunFlag.store(0);
-    // On the worker thread, the queues' consumer.
-    ClosePort();
+    if (!m_Plan.loop) {
+        // Let go of the line at once; the port's thread empties the queues
+        // once the worker is gone.
+        m_Port.Close();
+        if (m_Tap)
+            m_Tap->Stop();
+    }
 }
 
 PortProgress CCliHost::Snapshot()
 {
     PortProgress p;
-    p.percent = m_Percent.load();
-    p.served = m_Served.load();
-    p.total = m_Total;
-    std::lock_guard<std::mutex> g(m_RateLock);
+    std::lock_guard<std::mutex> g(m_BoxLock);
+    p.requested = m_Box.requested.Total();
+    p.addressable = m_Addressable;
+    p.served = m_Box.served;
+    p.percent = m_Addressable > 0 ? static_cast<int>(static_cast<long long>(p.requested) * 100 / m_Addressable) : 0;
     auto now = Clock::now();
     p.rate = m_Rate.Rate(now);
-    uint64_t remaining = m_Total > m_ReachedEnd ? static_cast<uint64_t>(m_Total - m_ReachedEnd) : 0;
+    uint64_t remaining = m_Addressable > static_cast<int64_t>(p.requested)
+                             ? static_cast<uint64_t>(m_Addressable - static_cast<int64_t>(p.requested))
+                             : 0;
     p.eta = m_Rate.EtaSeconds(now, remaining);
     return p;
 }
 
+void CCliHost::TraceSkipped()
+{
+    if (!m_Trace || !m_Tap || m_TailTraced)
+        return;
+    uint64_t consumed = m_Tap->Consumed();
+    if (consumed > m_TracedConsumed)
+        m_Trace->Garbage(consumed - m_TracedConsumed);
+    m_TracedConsumed = consumed;
+    m_TailTraced = true;
+}
+
 void CCliHost::OnReceived(const unsigned char* body, int parseResult)
 {
-    int64_t zero = 0;
-    m_FirstFrameNs.compare_exchange_strong(zero, NowNs());
-    if (parseResult == kParseOk) {
-        m_Requests.fetch_add(1);
-        if (body[1] == FT_DATA_REQ && body[2] >= 4)
-            m_PendingEnd = ((int64_t(body[4]) << 16) | (int64_t(body[5]) << 8) | int64_t(body[6])) + body[3];
-    } else {
-        m_BadFrames.fetch_add(1);
+    const int64_t now = NowNs();
+    bool reset = false;
+    {
+        std::lock_guard<std::mutex> g(m_BoxLock);
+        const bool ok = parseResult == kParseOk;
+        if (ok && body[1] == FT_HELLO && m_Plan.loop && m_Box.askedForData) {
+            reset = true;
+        } else {
+            if (m_Box.firstFrameNs == 0) {
+                m_Box.firstFrameNs = now;
+                m_Box.startMs = WallMs();
+            }
+            if (!ok) {
+                ++m_Box.badFrames;
+            } else {
+                ++m_Box.requests;
+                // The worker's greeting, mirrored: only what a greeted box
+                // asks for is served, so only that counts as asked for.
+                const unsigned char type = body[1];
+                if (type == FT_HELLO) {
+                    m_Box.greeted = true;
+                    if (m_Box.firstHelloNs == 0) {
+                        m_Box.firstHelloNs = now;
+                        // The box's record starts with its greeting, not
+                        // with what the line still held of the last one.
+                        m_Box.firstFrameNs = now;
+                        m_Box.startMs = WallMs();
+                    }
+                } else if (type != FT_DATA_REQ && type != FT_DONE && type != FT_TIME_REQ) {
+                    m_Box.greeted = false;
+                }
+                if (type == FT_DATA_REQ && body[2] >= 4 && m_Box.greeted) {
+                    const int n = body[3];
+                    const int64_t offset = (int64_t(body[4]) << 16) | (int64_t(body[5]) << 8) | int64_t(body[6]);
+                    m_Box.askedForData = true;
+                    m_Box.pendingOffset = offset;
+                    if (n > 0 && m_Box.delivered.Covers(offset, offset + n))
+                        ++m_Box.rerequests;
+                    m_Box.requested.Add(std::min<int64_t>(offset, m_Addressable),
+                                        std::min<int64_t>(offset + n, m_Addressable));
+                }
+            }
+        }
+    }
+    if (reset) {
+        // A box reset in the middle: its record ends here, on disk before
+        // the new box's hello is answered, and the new box starts with it.
+        BoxRecord r;
+        FillRecord(r, now);
+        r.result = "restarted";
+        r.exitCode = kExitTransfer;
+        r.status = kRestarted;
+        m_Console.Status(m_Slot, kRestarted, Tone::Warn);
+        FinishRecord(r);
+        StartBox(now);
+        {
+            std::lock_guard<std::mutex> g(m_BoxLock);
+            m_Box.firstFrameNs = now;
+            m_Box.firstHelloNs = now;
+            m_Box.greeted = true;
+            m_Box.requests = 1;
+        }
+        std::lock_guard<std::mutex> lock(m_ShownLock);
+        m_LastShown.clear();
     }
     if (!m_Trace)
         return;
+    if (reset)
+        m_Trace->Note("box " + std::to_string(m_BoxesEnded + 1) + " begins");
     if (m_Tap) {
         // What the parser took since the last frame, less this frame, it
         // skipped.
@@ -348,13 +566,29 @@ void CCliHost::OnSent(const unsigned char* body)
         m_Trace->Sent(body);
     if (body[1] != FT_DATA)
         return;
-    int64_t now = NowNs();
-    int64_t zero = 0;
-    m_FirstServeNs.compare_exchange_strong(zero, now);
-    m_LastServeNs.store(now);
-    m_Served.fetch_add(body[2]);
-    m_Blocks.fetch_add(1);
-    std::lock_guard<std::mutex> g(m_RateLock);
-    m_Rate.Add(Clock::now(), body[2]);
-    m_ReachedEnd = std::max(m_ReachedEnd, m_PendingEnd);
+    const int64_t now = NowNs();
+    const int n = body[2];
+    std::lock_guard<std::mutex> g(m_BoxLock);
+    if (m_Box.firstServeNs == 0)
+        m_Box.firstServeNs = now;
+    m_Box.lastServeNs = now;
+    m_Box.served += static_cast<uint64_t>(n);
+    ++m_Box.blocks;
+    m_Rate.Add(Clock::now(), static_cast<uint64_t>(n));
+    const int64_t offset = m_Box.pendingOffset;
+    if (offset < 0)
+        return;
+    m_Box.delivered.Add(offset, offset + n);
+    // The hash follows the image from offset 0 on: new bytes extend it, a
+    // block served again adds nothing, a block beyond its end leaves a gap
+    // it cannot cover.
+    if (!m_Box.hashBroken) {
+        if (offset > m_Box.hashedEnd) {
+            m_Box.hashBroken = true;
+        } else if (offset + n > m_Box.hashedEnd) {
+            const int64_t skip = m_Box.hashedEnd - offset;
+            m_Hash.Update(body + 3 + skip, static_cast<size_t>(n - skip));
+            m_Box.hashedEnd = offset + n;
+        }
+    }
 }

@@ -1,12 +1,17 @@
 // The command-line front end's download host for one port: owns the serial
-// port, runs the download worker on its own thread and, on the calling
-// thread, the watchdog that ends a transfer once the box falls silent.
-// Several hosts run side by side, one per port, each on its own thread;
-// they share only the console and the interrupt flag.
+// port, and serves one box at a time on it: the download worker runs on a
+// thread of its own, and on the calling thread the watchdog that ends a
+// box once it falls silent. Each box gets a fresh worker, watchdog and
+// record; in a shift the port stays open from box to box. Several hosts
+// run side by side, one per port, each on its own thread; they share only
+// the console, the interrupt flag and the record sink.
 #pragma once
 
+#include "BoxRecord.h"
 #include "Console.h"
+#include "Coverage.h"
 #include "RateWindow.h"
+#include "Sha256.h"
 #include "TapLink.h"
 #include "Trace.h"
 
@@ -19,91 +24,136 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
-// How one port's run ended, for the summary, the exit code and --json.
-struct PortOutcome {
-    std::string port;
-    int exitCode = kExitFailure;
-    // completed, file_error, size_over, read_error, port_lost, timeout,
-    // interrupted, port_error
-    std::string result = "port_error";
-    std::string status;  // the last status text shown
-    std::string detail;  // why the port could not be opened
-    uint64_t served = 0;     // bytes sent in data replies
-    uint64_t blocks = 0;     // data replies
-    uint64_t requests = 0;   // frames from the box with a right checksum
-    uint64_t badFrames = 0;  // frames from the box with a wrong checksum
-    double elapsed = 0.0;          // seconds from opening the port to the end
-    double transferSeconds = 0.0;  // seconds from the box's first frame to the end
+// How a port's boxes are served.
+struct ServePlan {
+    std::string file;
+    long long fileSize = 0;    // the real size, past 2 GiB too
+    uint32_t speed = 115200;
+    bool loop = false;         // a shift: the port stays open for the next box
+    bool requireFull = false;  // a box that asked for less than all it can reach fails
+    double waitTimeout = 0;    // seconds for the first hello; 0 = no limit
 };
+
+// Bytes the box can ask for: 24-bit offsets plus a block of up to 255.
+constexpr long long kAddressableLimit = (1LL << 24) + 254;
+inline long long AddressableBytes(long long fileSize)
+{
+    return fileSize < kAddressableLimit ? (fileSize > 0 ? fileSize : 0) : kAddressableLimit;
+}
 
 class CCliHost : public CDownloadHost, private IFrameObserver {
 public:
     using Clock = std::chrono::steady_clock;
+    // A finished record, handed over before the port takes its next box;
+    // the sink makes it durable before it returns. Called on the port's
+    // thread, or on the worker's for a box that was reset.
+    using RecordSink = std::function<void(BoxRecord& record)>;
 
     // The port's lines go to console slot slot.
-    CCliHost(CConsole& console, int slot);
+    CCliHost(CConsole& console, int slot, const std::string& port);
     ~CCliHost() override;
 
-    // Non-zero ends the transfer as an interruption. Set by a signal
-    // handler on whichever thread the signal lands and read by every
-    // port's thread, hence a lock-free atomic rather than sig_atomic_t.
+    // Non-zero ends the run as an interruption (read by every port's
+    // thread, written by a signal handler: a lock-free atomic).
     void SetInterruptFlag(const std::atomic<int>* flag) { m_Interrupt = flag; }
-    // The watchdog's period; a transfer ends after more than 3 ticks
+    // In a shift: true when the port is to take no further box (the log
+    // failed); a port still waiting for one then stops.
+    void SetNoMoreBoxes(std::function<bool()> check) { m_NoMoreBoxes = std::move(check); }
+    // The watchdog's period; a box is given up after more than 3 ticks
     // without a request.
     void SetWatchdogTick(std::chrono::milliseconds tick) { m_Tick = tick; }
     // Every frame and every run of skipped bytes goes to trace (owned by
     // the caller, used only by this host).
     void SetTrace(CTraceLog* trace) { m_Trace = trace; }
-    // Say on the console, not only in the outcome, that the port could not
-    // be opened (with several ports there is no one stderr line per port).
-    void SetReportOpenError(bool report) { m_ReportOpenError = report; }
+    void SetRecordSink(RecordSink sink) { m_Sink = std::move(sink); }
+    // The port's stable name and its adapter's serial number, for the records.
+    void SetPortIdentity(const std::string& byId, const std::string& usbSerial)
+    {
+        m_ById = byId;
+        m_UsbSerial = usbSerial;
+    }
 
-    // Opens the port, serves file (size measured by the caller) until the
-    // transfer ends. A port that cannot be opened gives kExitPort with the
-    // reason in the outcome's detail.
-    PortOutcome Run(const std::string& file, int32_t fileSize, const std::string& port, uint32_t speed);
+    // Opens the port. false with the failure's record (port_error) filled;
+    // said on the console when report.
+    bool OpenPort(uint32_t speed, BoxRecord& failure, bool report);
+    // Waits for a box on the open port and serves it until it ends.
+    // Returns false, with nothing to record, when the run was interrupted
+    // before any box spoke in a shift.
+    bool ServeBox(const ServePlan& plan, BoxRecord& record);
+    void ClosePort();
+    // Boxes ended on this port, reset ones included.
+    int BoxesEnded() const { return m_BoxesEnded.load(); }
 
-    // Exit code for an interrupted run (SIGINT, SIGTERM, Ctrl+C).
+    // Exit code for an interrupted run (SIGINT, SIGTERM, SIGHUP, Ctrl+C).
     enum { kExitInterrupted = 130 };
 
     // CDownloadHost
     void ShowMessage(int n) override;
     void SetProgress(int percent) override;
     void FinishTransfer() override;
-    void ExitCommandLine(int exitCode) override { m_ExitCode.store(exitCode); }
-
-    uint64_t BytesServed() const { return m_Served.load(); }
-    PortProgress Snapshot();
+    void ExitCommandLine(int) override {}
 
 private:
+    // Which end the host claimed, if any.
+    enum class HostEnd { None, Interrupted, Timeout, NoBox };
+
+    // Per-box statistics, written by the worker's thread and read by the
+    // port's; m_BoxLock guards them.
+    struct BoxStats {
+        uint64_t served = 0, blocks = 0, requests = 0, rerequests = 0, badFrames = 0;
+        CCoverage requested;  // distinct bytes asked for, within the file
+        CCoverage delivered;  // bytes served
+        int64_t hashedEnd = 0;     // the hash covers [0, hashedEnd)
+        bool hashBroken = false;   // a block left a gap: the hash stops there
+        int64_t firstFrameNs = 0;  // steady clock, 0 = the box has not spoken
+        int64_t firstHelloNs = 0;
+        int64_t firstServeNs = 0, lastServeNs = 0;
+        int64_t waitStartNs = 0;   // steady clock: the port began waiting for this box
+        int64_t startMs = 0;       // wall clock of the record's start
+        bool greeted = false;        // as the worker sees it
+        bool askedForData = false;   // a data request since the greeting
+        int64_t pendingOffset = -1;  // the data request being answered
+    };
+
     // IFrameObserver, on the worker thread.
     void OnReceived(const unsigned char* body, int parseResult) override;
     void OnSent(const unsigned char* body) override;
 
-    void Abort(const char* text);
+    void StartBox(int64_t waitStartNs);
+    // The host ends the box: the later end changes nothing.
+    bool EndByHost(HostEnd why, const std::string& text);
+    void StopWorker(bool closePort);
     void WatchdogTick();
-    // Closes the port and empties the queues; the worker must be gone or be
-    // the caller.
-    void ClosePort();
-    // Bytes the parser skipped since the last frame go to the trace; before
-    // the queues are emptied, or the bytes thrown away would count too.
+    void FillRecord(BoxRecord& r, int64_t endNs);
+    void FinishRecord(BoxRecord& r);
+    PortProgress Snapshot();
     void TraceSkipped();
     std::string OpenErrorText(uint32_t speed) const;
+    Tone ToneOf(const std::string& text) const;
 
     CConsole& m_Console;
     int m_Slot;
+    std::string m_PortName;
+    std::string m_ById, m_UsbSerial;
     const std::atomic<int>* m_Interrupt = nullptr;
+    std::function<bool()> m_NoMoreBoxes;
     std::chrono::milliseconds m_Tick{3200};
     CTraceLog* m_Trace = nullptr;
-    bool m_ReportOpenError = false;
+    RecordSink m_Sink;
 
     CSerialComm m_Port;
     std::unique_ptr<CTapLink> m_Tap;  // between worker and port while tracing
-    std::atomic<int> m_ExitCode{kExitFailure};
+    bool m_PortOpen = false;          // the port's own thread only
+    std::atomic<int> m_BoxesEnded{0};  // the port's thread, or the worker's at a reset
+
+    ServePlan m_Plan;                 // set before the worker starts, then read-only
+    int64_t m_Addressable = 0;
+    std::atomic<int> m_HostEnd{0};    // a HostEnd
 
     // Worker end, for the watchdog loop to wake on.
     std::mutex m_DoneLock;
@@ -113,24 +163,12 @@ private:
     std::mutex m_ShownLock;
     std::string m_LastShown;
 
-    std::atomic<int> m_Percent{0};
-    int64_t m_Total = 0;
-    std::atomic<uint64_t> m_Served{0};
-    std::atomic<uint64_t> m_Blocks{0};
-    std::atomic<uint64_t> m_Requests{0};
-    std::atomic<uint64_t> m_BadFrames{0};
-    std::atomic<int64_t> m_FirstFrameNs{0};  // steady clock, 0 = the box has not spoken
-    std::atomic<int64_t> m_FirstServeNs{0};  // steady clock, 0 = nothing served yet
-    std::atomic<int64_t> m_LastServeNs{0};
-
-    // Rate over the last seconds and how far into the file the box has
-    // got, for the time left. m_RateLock guards both.
-    std::mutex m_RateLock;
+    std::mutex m_BoxLock;
+    BoxStats m_Box;
     CRateWindow m_Rate;
-    int64_t m_ReachedEnd = 0;
+    CSha256 m_Hash;
 
     // Worker-thread state of the trace.
-    int64_t m_PendingEnd = 0;  // end of the block the last data request asked for
     uint64_t m_TracedConsumed = 0;
     bool m_TailTraced = false;
 };

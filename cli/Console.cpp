@@ -5,6 +5,43 @@
 namespace {
 
 const auto kRedrawInterval = std::chrono::milliseconds(100);
+// Status texts of a running transfer fit in this; the progress lines up.
+const size_t kStatusColumn = 26;
+
+struct Field {
+    std::string text;
+    Tone tone = Tone::Plain;
+};
+
+std::string Join(const std::vector<Field>& fields)
+{
+    std::string out;
+    for (const Field& f : fields) {
+        if (f.text.empty())
+            continue;
+        if (!out.empty())
+            out += "  ";
+        out += f.text;
+    }
+    return out;
+}
+
+std::string BaseName(const std::string& label)
+{
+    // "[/dev/ttyUSB0]" -> "[ttyUSB0]"
+    size_t cut = label.find_last_of("/\\");
+    if (cut == std::string::npos || label.size() < 2)
+        return label;
+    return "[" + label.substr(cut + 1);
+}
+
+std::string Eta(double seconds)
+{
+    long secs = static_cast<long>(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "ETA %ld:%02ld", secs / 60, secs % 60);
+    return text;
+}
 
 }  // namespace
 
@@ -18,30 +55,51 @@ std::string FormatRate(double bytesPerSecond)
     return text;
 }
 
-std::string FormatProgress(const PortProgress& p)
+std::string FormatProgress(const PortProgress& p, size_t width)
 {
-    char text[160];
-    int n = std::snprintf(text, sizeof text, "%3d%%  %llu/%lld bytes", p.percent,
-                          static_cast<unsigned long long>(p.served), static_cast<long long>(p.total));
-    std::string out = n > 0 ? std::string(text) : std::string();
+    char text[96];
+    std::snprintf(text, sizeof text, "%3d%%", p.percent);
+    const std::string pct = text;
+    std::snprintf(text, sizeof text, "%llu/%lld bytes", static_cast<unsigned long long>(p.requested),
+                  static_cast<long long>(p.addressable));
+    const std::string bytes = text;
+    std::string rate, eta;
     if (p.rate > 0) {
-        out += "  " + FormatRate(p.rate);
-        if (p.eta >= 0) {
-            long eta = static_cast<long>(p.eta + 0.5);
-            std::snprintf(text, sizeof text, "  ETA %ld:%02ld", eta / 60, eta % 60);
-            out += text;
-        }
+        rate = FormatRate(p.rate);
+        if (p.eta >= 0)
+            eta = Eta(p.eta);
     } else if (p.served > 0 && p.percent < 100) {
         // Nothing went out over the last seconds.
-        out += "  stalled";
+        rate = "stalled";
     }
-    return out;
+    const std::vector<std::vector<std::string>> tries = {
+        {pct, bytes, rate, eta}, {pct, rate, eta}, {pct, rate}, {pct}};
+    for (const auto& t : tries) {
+        std::vector<Field> fields;
+        for (const std::string& s : t)
+            fields.push_back(Field{s});
+        std::string line = Join(fields);
+        if (width == 0 || line.size() <= width)
+            return line;
+    }
+    return pct;
 }
 
-CConsole::CConsole(std::FILE* out, Mode mode, std::vector<std::string> labels, int width)
-    : m_Out(out), m_Mode(mode), m_Width(width > 20 ? width : 80), m_Prefix(labels.size() > 1)
+CConsole::CConsole(const Setup& setup)
+    : m_Out(setup.out),
+      m_Err(setup.err),
+      m_Mode(setup.mode),
+      m_Width(setup.width),
+      m_Colour(setup.colour),
+      m_Quiet(setup.quiet),
+      m_Shift(setup.shift),
+      m_ErrOnBoard(setup.errToTerminal),
+      m_Prefix(setup.labels.size() > 1)
 {
-    for (auto& label : labels) {
+    if (m_Width <= 0)
+        m_Width = 80;
+    m_Width = std::max(m_Width, 10);
+    for (const auto& label : setup.labels) {
         Slot s;
         s.label = "[" + label + "]";
         m_LabelWidth = std::max(m_LabelWidth, s.label.size());
@@ -49,16 +107,45 @@ CConsole::CConsole(std::FILE* out, Mode mode, std::vector<std::string> labels, i
     }
 }
 
-void CConsole::Status(int slot, const std::string& text)
+std::string CConsole::Paint(const std::string& text, Tone tone) const
+{
+    if (!m_Colour || tone == Tone::Plain || text.empty())
+        return text;
+    const char* code = tone == Tone::Good ? "\033[32m" : tone == Tone::Bad ? "\033[31m" : "\033[33m";
+    return code + text + "\033[0m";
+}
+
+void CConsole::FollowWidth()
+{
+    int width = 0;
+    if (m_WidthSource && m_WidthSource(width) && width > 0)
+        m_Width = std::max(width, 10);
+}
+
+void CConsole::Status(int slot, const std::string& text, Tone tone)
 {
     std::lock_guard<std::mutex> lock(m_Lock);
     if (slot < 0 || slot >= static_cast<int>(m_Slots.size()))
         return;
     m_Slots[slot].status = text;
+    m_Slots[slot].tone = tone;
+    if (m_Quiet)
+        return;
     if (m_Mode == Mode::Board && !m_Closed)
         DrawBoard(true);
     else
-        Line(slot, text);
+        Line(slot, text, tone);
+}
+
+void CConsole::SetState(int slot, const std::string& text, Tone tone)
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (slot < 0 || slot >= static_cast<int>(m_Slots.size()))
+        return;
+    m_Slots[slot].status = text;
+    m_Slots[slot].tone = tone;
+    if (m_Mode == Mode::Board && !m_Closed && !m_Quiet)
+        DrawBoard(true);
 }
 
 void CConsole::Progress(int slot, const PortProgress& p, bool force)
@@ -67,9 +154,12 @@ void CConsole::Progress(int slot, const PortProgress& p, bool force)
     if (slot < 0 || slot >= static_cast<int>(m_Slots.size()))
         return;
     Slot& s = m_Slots[slot];
+    if (!s.hasProgress || s.progressOver)
+        s.nextDecile = 10;
     s.progress = p;
     s.hasProgress = true;
-    if (m_Closed)
+    s.progressOver = false;
+    if (m_Closed || m_Quiet)
         return;
     switch (m_Mode) {
     case Mode::Board:
@@ -81,25 +171,77 @@ void CConsole::Progress(int slot, const PortProgress& p, bool force)
     case Mode::Lines:
         if (p.percent >= s.nextDecile) {
             s.nextDecile = (p.percent / 10 + 1) * 10;
-            Line(slot, "Progress " + FormatProgress(p));
+            Line(slot, "Progress " + FormatProgress(p), Tone::Plain);
         }
         break;
     }
 }
 
-void CConsole::Note(int slot, const std::string& text, bool onBoard)
+void CConsole::EndProgress(int slot)
 {
     std::lock_guard<std::mutex> lock(m_Lock);
     if (slot < 0 || slot >= static_cast<int>(m_Slots.size()))
         return;
-    if (m_Mode == Mode::Board && !m_Closed) {
-        if (onBoard) {
-            m_Slots[slot].status = text;
-            DrawBoard(true);
-        }
+    Slot& s = m_Slots[slot];
+    s.progress.rate = 0;
+    s.progress.eta = -1;
+    s.progressOver = true;
+    if (m_Closed || m_Quiet)
         return;
+    if (m_Mode == Mode::Updating && s.hasProgress && s.progress.served > 0) {
+        // The last drawing stays as the record of the transfer.
+        FollowWidth();
+        std::string line = FormatProgress(s.progress, static_cast<size_t>(m_Width - 1));
+        line.resize(static_cast<size_t>(m_Width - 1), ' ');
+        std::fprintf(m_Out, "\r%s\n", line.c_str());
+        std::fflush(m_Out);
+        m_ProgressShown = false;
+    } else if (m_Mode == Mode::Board) {
+        DrawBoard(true);
     }
-    Line(slot, text);
+}
+
+void CConsole::Tally(int slot, const PortTally& tally)
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (slot < 0 || slot >= static_cast<int>(m_Slots.size()))
+        return;
+    m_Slots[slot].tally = tally;
+    if (m_Mode == Mode::Board && !m_Closed && !m_Quiet)
+        DrawBoard(true);
+}
+
+void CConsole::Note(int slot, const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (slot < 0 || slot >= static_cast<int>(m_Slots.size()) || m_Quiet)
+        return;
+    if (m_Mode == Mode::Board && !m_Closed)
+        return;
+    Line(slot, text, Tone::Plain);
+}
+
+void CConsole::Error(int slot, const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    std::string line = "zurivavave-cli: ";
+    if (m_Prefix && slot >= 0 && slot < static_cast<int>(m_Slots.size()))
+        line += m_Slots[slot].label + " ";
+    line += text;
+    const bool onBoard = m_Mode == Mode::Board && !m_Closed && m_ErrOnBoard && m_BoardLines > 0 && !m_Quiet;
+    std::fflush(m_Out);
+    if (onBoard) {
+        // Up to the board's first line, clear it all, say it, draw again.
+        std::fprintf(m_Out, "\033[%dA\r\033[J", m_BoardLines);
+        std::fflush(m_Out);
+        m_BoardLines = 0;
+    } else if (m_ErrOnBoard && m_ProgressShown) {
+        WipeProgressLine();
+    }
+    std::fprintf(m_Err, "%s\n", line.c_str());
+    std::fflush(m_Err);
+    if (onBoard)
+        DrawBoard(true);
 }
 
 void CConsole::Close()
@@ -107,7 +249,7 @@ void CConsole::Close()
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_Closed)
         return;
-    if (m_Mode == Mode::Board)
+    if (m_Mode == Mode::Board && !m_Quiet)
         DrawBoard(true);
     if (m_Mode == Mode::Updating && m_ProgressShown) {
         std::fputc('\n', m_Out);
@@ -117,27 +259,29 @@ void CConsole::Close()
     std::fflush(m_Out);
 }
 
-void CConsole::Print(const std::string& text)
+void CConsole::Print(const std::string& text, Tone tone)
 {
     std::lock_guard<std::mutex> lock(m_Lock);
-    Line(-1, text);
+    if (m_ProgressShown)
+        WipeProgressLine();
+    std::fprintf(m_Out, "%s\n", Paint(text, tone).c_str());
+    std::fflush(m_Out);
 }
 
-void CConsole::Line(int slot, const std::string& text)
+void CConsole::WipeProgressLine()
 {
-    if (m_ProgressShown) {
-        // Wipe the progress line (it is drawn again below the text), except
-        // a finished one, which stays as the record of the transfer.
-        if (!m_Slots.empty() && m_Slots[0].progress.percent == 100)
-            std::fputc('\n', m_Out);
-        else
-            std::fprintf(m_Out, "\r%-79s\r", "");
-        m_ProgressShown = false;
-    }
+    std::fprintf(m_Out, "\r%s\r", std::string(static_cast<size_t>(m_Width - 1), ' ').c_str());
+    m_ProgressShown = false;
+}
+
+void CConsole::Line(int slot, const std::string& text, Tone tone)
+{
+    if (m_ProgressShown)
+        WipeProgressLine();  // drawn again below the text by the next Progress
     if (m_Prefix && slot >= 0)
-        std::fprintf(m_Out, "%s %s\n", m_Slots[slot].label.c_str(), text.c_str());
+        std::fprintf(m_Out, "%s %s\n", m_Slots[slot].label.c_str(), Paint(text, tone).c_str());
     else
-        std::fprintf(m_Out, "%s\n", text.c_str());
+        std::fprintf(m_Out, "%s\n", Paint(text, tone).c_str());
     std::fflush(m_Out);
 }
 
@@ -150,40 +294,96 @@ void CConsole::DrawUpdating(bool force)
     if (!force && m_ProgressShown && now - m_LastDraw < kRedrawInterval)
         return;
     m_LastDraw = now;
-    std::fprintf(m_Out, "\r%-79s", FormatProgress(s.progress).c_str());
+    FollowWidth();
+    // The last column stays free: a line that fills it wraps on some
+    // terminals.
+    const size_t room = static_cast<size_t>(m_Width - 1);
+    std::string line = FormatProgress(s.progress, room);
+    line.resize(room, ' ');
+    std::fprintf(m_Out, "\r%s", line.c_str());
     std::fflush(m_Out);
     m_ProgressShown = true;
 }
 
-std::string CConsole::BoardLine(const Slot& s) const
+std::string CConsole::BoardLine(const Slot& s, size_t room) const
 {
-    // Port, status, then progress with the most telling figures first, so
-    // a narrow terminal cuts only the byte counts.
-    std::string line = s.label;
-    line.resize(m_LabelWidth, ' ');
-    line += "  " + s.status;
-    if (s.hasProgress && s.progress.served > 0) {
-        const PortProgress& p = s.progress;
-        // Wide enough for every status text a running transfer shows.
-        line.resize(std::max(line.size(), m_LabelWidth + 2 + 26), ' ');
-        char text[128];
-        std::string rate = p.rate > 0 ? FormatRate(p.rate) : (p.percent < 100 ? "stalled" : "");
-        std::string eta;
-        if (p.rate > 0 && p.eta >= 0) {
-            long secs = static_cast<long>(p.eta + 0.5);
-            std::snprintf(text, sizeof text, "ETA %ld:%02ld", secs / 60, secs % 60);
-            eta = text;
+    // Fields in the order shown; optional ones carry the order in which
+    // they give way on a narrow terminal (bytes first, the tallies last).
+    const PortProgress& p = s.progress;
+    const bool progress = s.hasProgress && p.served > 0;
+    char text[96];
+    Field pct, bytes, rate, eta, counts, last;
+    if (progress) {
+        std::snprintf(text, sizeof text, "%3d%%", p.percent);
+        pct.text = text;
+        std::snprintf(text, sizeof text, "%llu/%lld bytes", static_cast<unsigned long long>(p.requested),
+                      static_cast<long long>(p.addressable));
+        bytes.text = text;
+        if (!s.progressOver) {
+            if (p.rate > 0) {
+                rate.text = FormatRate(p.rate);
+                if (p.eta >= 0)
+                    eta.text = Eta(p.eta);
+            } else if (p.percent < 100) {
+                rate = Field{"stalled", Tone::Warn};
+            }
         }
-        std::snprintf(text, sizeof text, "  %3d%%  %-12s  %-9s  %llu/%lld bytes", p.percent, rate.c_str(),
-                      eta.c_str(), static_cast<unsigned long long>(p.served), static_cast<long long>(p.total));
-        line += text;
     }
-    // The last column stays free: a line that fills it wraps on some
-    // terminals and the cursor movement would then be off by one.
-    size_t room = static_cast<size_t>(m_Width - 1);
-    if (line.size() > room)
-        line.resize(room);
-    return line;
+    if (m_Shift) {
+        std::snprintf(text, sizeof text, "ok %d  failed %d", s.tally.completed, s.tally.failed);
+        counts.text = text;
+        if (!s.tally.last.empty())
+            last.text = "last " + s.tally.last;
+    }
+    std::vector<Field*> optional = {&bytes, &eta, &rate, &last, &counts};
+
+    struct Composed {
+        std::string plain, painted;
+    };
+    auto compose = [&](const std::string& label) {
+        const std::vector<Field> tail = {pct, rate, eta, bytes, counts, last};
+        const std::string tailPlain = Join(tail);
+        const std::string head = label + "  " + s.status;
+        std::string pad;
+        if (!tailPlain.empty()) {
+            size_t column = label.size() + 2 + kStatusColumn;
+            if (head.size() < column && column + 2 + tailPlain.size() <= room)
+                pad.assign(column - head.size(), ' ');
+        }
+        Composed c;
+        c.plain = head + pad + (tailPlain.empty() ? "" : "  " + tailPlain);
+        c.painted = label + "  " + Paint(s.status, s.tone) + pad;
+        for (const Field& f : tail)
+            if (!f.text.empty())
+                c.painted += "  " + Paint(f.text, f.tone);
+        return c;
+    };
+
+    std::string label = s.label;
+    label.resize(std::max(m_LabelWidth, label.size()), ' ');
+    Composed c = compose(label);
+    for (Field* f : optional) {
+        if (c.plain.size() <= room)
+            break;
+        f->text.clear();
+        c = compose(label);
+    }
+    if (c.plain.size() > room) {
+        // Still too wide: the port's short name, then as much of it as fits.
+        label = BaseName(s.label);
+        c = compose(label);
+        if (c.plain.size() > room && label.size() > 4) {
+            size_t over = c.plain.size() - room;
+            label = label.substr(0, std::max<size_t>(4, label.size() > over ? label.size() - over : 0));
+            c = compose(label);
+        }
+    }
+    if (c.plain.size() > room) {
+        // The status alone is wider than the terminal: cut, uncoloured.
+        c.plain.resize(room);
+        return c.plain;
+    }
+    return c.painted;
 }
 
 void CConsole::DrawBoard(bool force)
@@ -192,11 +392,13 @@ void CConsole::DrawBoard(bool force)
     if (!force && m_BoardLines > 0 && now - m_LastDraw < kRedrawInterval)
         return;
     m_LastDraw = now;
+    FollowWidth();
+    const size_t room = static_cast<size_t>(m_Width - 1);
     std::string text;
     if (m_BoardLines > 0)
         text += "\033[" + std::to_string(m_BoardLines) + "A";
     for (const Slot& s : m_Slots)
-        text += "\r" + BoardLine(s) + "\033[K\n";
+        text += "\r" + BoardLine(s, room) + "\033[K\n";
     std::fputs(text.c_str(), m_Out);
     std::fflush(m_Out);
     m_BoardLines = static_cast<int>(m_Slots.size());

@@ -1,28 +1,43 @@
-// What the user sees while one or more ports are served: status texts and
-// progress per port. Called from every port's threads, so each call is
-// whole under one lock.
+// What the user sees while one or more ports are served: status texts,
+// progress and, in a shift, the tallies per port; errors on stderr as
+// "zurivavave-cli: [port] ...". Called from every port's threads, so each
+// call is whole under one lock. Every line fits the terminal as it is now
+// (a wrapped line would break the redraw): the least useful fields go
+// first, never the percent or the status.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 // One port's progress as shown.
 struct PortProgress {
-    int percent = 0;         // from the offsets the box asks for
-    uint64_t served = 0;     // bytes sent in data replies
-    int64_t total = 0;       // file size
-    double rate = 0.0;       // bytes per second over the last seconds; 0 = unknown
-    double eta = -1.0;       // seconds left; < 0 = unknown
+    int percent = 0;          // distinct bytes asked for, of those the box can reach
+    uint64_t requested = 0;   // distinct bytes asked for
+    int64_t addressable = 0;  // bytes the box can reach
+    uint64_t served = 0;      // bytes sent in data replies
+    double rate = 0.0;        // bytes per second over the last seconds; 0 = unknown
+    double eta = -1.0;        // seconds left; < 0 = unknown
 };
 
-// "45%  29580/65536 bytes  120.3 KiB/s  ETA 0:01"
-std::string FormatProgress(const PortProgress& p);
+// How a shift is going on one port.
+struct PortTally {
+    int completed = 0;
+    int failed = 0;
+    std::string last;  // result of the last box ended, "" before the first
+};
+
 // "120.3 KiB/s", "1.20 MiB/s"
 std::string FormatRate(double bytesPerSecond);
+// The progress fields, most telling first; width 0 = no limit. Drops the
+// byte counts, then the time left, then the rate until it fits.
+std::string FormatProgress(const PortProgress& p, size_t width = 0);
+
+enum class Tone { Plain, Good, Bad, Warn };
 
 class CConsole {
 public:
@@ -33,53 +48,90 @@ public:
         // One port on a terminal: status texts scroll, one progress line is
         // rewritten in place.
         Updating,
-        // Several ports on a terminal: one line per port, redrawn in place
-        // with ANSI cursor movement.
+        // A terminal with several ports, or a shift: one line per port,
+        // redrawn in place with ANSI cursor movement.
         Board,
     };
 
-    // labels: one per port (the port names); width: terminal columns (board
-    // lines are cut to fit, as a wrapped line would break the redraw).
-    CConsole(std::FILE* out, Mode mode, std::vector<std::string> labels, int width = 80);
+    struct Setup {
+        std::FILE* out = stdout;   // status and progress
+        std::FILE* err = stderr;   // errors
+        Mode mode = Mode::Lines;
+        std::vector<std::string> labels;  // one per port (the port names)
+        int width = 80;            // terminal columns
+        bool colour = false;       // results in colour (a terminal, NO_COLOR unset)
+        bool quiet = false;        // only errors and what Print says
+        bool shift = false;        // show the tallies
+        bool errToTerminal = false;  // err is the terminal the board is on
+    };
+
+    explicit CConsole(const Setup& setup);
 
     Mode GetMode() const { return m_Mode; }
     std::FILE* Stream() const { return m_Out; }
 
-    // A new status text for a port.
-    void Status(int slot, const std::string& text);
+    // Asked before each drawing whether the terminal changed size; true with
+    // the new width.
+    void SetWidthSource(std::function<bool(int& width)> source) { m_WidthSource = std::move(source); }
+
+    // A new status text for a port; tone colours it.
+    void Status(int slot, const std::string& text, Tone tone = Tone::Plain);
+    // A port's state for the board only: no line of its own elsewhere (an
+    // error that says it already goes to stderr).
+    void SetState(int slot, const std::string& text, Tone tone);
     // A port's progress; drawn at most every 100 ms on a terminal unless
     // forced.
     void Progress(int slot, const PortProgress& p, bool force);
-    // A line of its own for a port (start, statistics). The board has no
-    // room for it unless onBoard, which makes it the port's status.
-    void Note(int slot, const std::string& text, bool onBoard = false);
+    // A port's progress is over (its box ended): no rate, no time left.
+    void EndProgress(int slot);
+    // A shift's tallies for a port.
+    void Tally(int slot, const PortTally& tally);
+    // A line of its own for a port (start, statistics); the board has no
+    // room for it.
+    void Note(int slot, const std::string& text);
+    // An error: to stderr as "zurivavave-cli: [port] text" (no port when
+    // slot < 0 or only one is served); the board is redrawn below it.
+    void Error(int slot, const std::string& text);
     // Leaves the board (last drawing, cursor below it); further output is
     // plain text through Print.
     void Close();
-    void Print(const std::string& text);
+    // Summary lines: shown even when quiet.
+    void Print(const std::string& text, Tone tone = Tone::Plain);
 
 private:
     struct Slot {
         std::string label;
         std::string status;
+        Tone tone = Tone::Plain;
         PortProgress progress;
         bool hasProgress = false;
+        bool progressOver = false;
+        PortTally tally;
         int nextDecile = 10;
     };
 
     // Callers hold m_Lock.
-    void Line(int slot, const std::string& text);
+    void Line(int slot, const std::string& text, Tone tone);
+    void WipeProgressLine();
     void DrawBoard(bool force);
-    std::string BoardLine(const Slot& s) const;
+    std::string BoardLine(const Slot& s, size_t room) const;
     void DrawUpdating(bool force);
+    void FollowWidth();
+    std::string Paint(const std::string& text, Tone tone) const;
 
     std::FILE* m_Out;
+    std::FILE* m_Err;
     Mode m_Mode;
     int m_Width;
+    bool m_Colour;
+    bool m_Quiet;
+    bool m_Shift;
+    bool m_ErrOnBoard;
     bool m_Prefix;
     size_t m_LabelWidth = 0;
     std::mutex m_Lock;
     std::vector<Slot> m_Slots;
+    std::function<bool(int&)> m_WidthSource;
     bool m_Closed = false;
     // Board: lines drawn so far (0 before the first drawing).
     int m_BoardLines = 0;

@@ -12,6 +12,8 @@ struct SerialPortInfo {
     std::string usbId;        // USB vendor:product, "0403:6001", if USB
     std::string description;  // manufacturer and product, or the driver
     std::string note;         // why the port could not be queried, if so
+    std::string usbSerial;    // the USB adapter's serial number, if known
+    bool console = false;     // the kernel's console: never taken by a pattern
 };
 
 // Where the POSIX enumeration looks; tests point both at a scratch tree.
@@ -22,6 +24,11 @@ struct PortListRoots {
 
 // The serial devices present, in natural order (ttyUSB2 before ttyUSB10).
 std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots = PortListRoots());
+
+// What is known of one port (a device path, a by-id link, a COM name):
+// its stable name, USB ids, serial number and description. Cheap enough
+// for once per box; empty fields where nothing is known.
+SerialPortInfo DescribePort(const std::string& port, const PortListRoots& roots = PortListRoots());
 
 // True when a --port argument is a wildcard pattern (*, ? or [).
 bool IsPortPattern(const std::string& arg);

@@ -123,6 +123,7 @@ void DescribeFromSysfs(const std::string& sysfs, const std::string& name, Serial
         std::string product = ReadAttribute(dir + "/idProduct");
         if (!vendor.empty() && !product.empty()) {
             info.usbId = vendor + ":" + product;
+            info.usbSerial = ReadAttribute(dir + "/serial");
             std::string maker = ReadAttribute(dir + "/manufacturer");
             std::string model = ReadAttribute(dir + "/product");
             info.description = maker.empty() ? model : (model.empty() ? maker : maker + " " + model);
@@ -222,4 +223,24 @@ std::string PortIdentity(const std::string& port)
 {
     std::string real = RealPath(port);
     return real.empty() ? port : real;
+}
+
+SerialPortInfo DescribePort(const std::string& port, const PortListRoots& roots)
+{
+    SerialPortInfo info;
+    info.path = port;
+    std::string real = RealPath(port);
+    if (real.empty())
+        return info;
+    const std::string byIdDir = roots.dev + "/serial/by-id";
+    std::vector<std::string> links = DirEntries(byIdDir);
+    std::sort(links.begin(), links.end());
+    for (const std::string& link : links) {
+        if (RealPath(byIdDir + "/" + link) == real) {
+            info.byId = byIdDir + "/" + link;
+            break;
+        }
+    }
+    DescribeFromSysfs(roots.sysfs, real.substr(real.find_last_of('/') + 1), info);
+    return info;
 }

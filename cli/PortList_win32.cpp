@@ -67,3 +67,13 @@ std::string PortIdentity(const std::string& port)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return id;
 }
+
+SerialPortInfo DescribePort(const std::string& port, const PortListRoots&)
+{
+    SerialPortInfo info;
+    info.path = port;
+    for (const SerialPortInfo& p : ListSerialPorts())
+        if (PortIdentity(p.path) == PortIdentity(port))
+            return p;
+    return info;
+}

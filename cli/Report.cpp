@@ -2,110 +2,27 @@
 
 #include "Console.h"
 
+#include "protocol/Messages.h"
+
 #include <algorithm>
 #include <cstdio>
 
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 namespace {
 
-std::string Number(double v)
+// Columns left-aligned but for those numeric, right-aligned; no trailing blanks.
+std::vector<std::string> Table(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& right)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", v);
-    return text;
-}
-
-std::string Number(unsigned long long v) { return std::to_string(v); }
-
-}  // namespace
-
-std::string OutcomeJson(const PortOutcome& o, uint32_t speed, const std::string& file, long long fileSize)
-{
-    std::string j = "{";
-    j += "\"port\":" + JsonString(o.port);
-    j += ",\"speed\":" + std::to_string(speed);
-    j += ",\"file\":" + JsonString(file);
-    j += ",\"file_size\":" + std::to_string(fileSize);
-    j += ",\"result\":" + JsonString(o.result);
-    j += ",\"exit_code\":" + std::to_string(o.exitCode);
-    j += ",\"status\":" + JsonString(o.status);
-    j += ",\"detail\":" + JsonString(o.detail);
-    j += ",\"bytes_served\":" + Number(static_cast<unsigned long long>(o.served));
-    j += ",\"blocks\":" + Number(static_cast<unsigned long long>(o.blocks));
-    j += ",\"requests\":" + Number(static_cast<unsigned long long>(o.requests));
-    j += ",\"bad_frames\":" + Number(static_cast<unsigned long long>(o.badFrames));
-    j += ",\"elapsed\":" + Number(o.elapsed);
-    j += ",\"transfer_seconds\":" + Number(o.transferSeconds);
-    return j + "}";
-}
-
-std::string PortInfoJson(const SerialPortInfo& p)
-{
-    return "{\"port\":" + JsonString(p.path) + ",\"by_id\":" + JsonString(p.byId) +
-           ",\"usb_id\":" + JsonString(p.usbId) + ",\"description\":" + JsonString(p.description) +
-           ",\"note\":" + JsonString(p.note) + "}";
-}
-
-std::vector<std::string> SummaryLines(const std::vector<PortOutcome>& outcomes)
-{
-    struct Row {
-        std::string cells[5];
-    };
-    std::vector<Row> rows;
-    rows.push_back(Row{{"PORT", "RESULT", "BYTES", "TIME", "RATE"}});
-    for (const PortOutcome& o : outcomes) {
-        Row r;
-        r.cells[0] = o.port;
-        r.cells[1] = o.detail.empty() ? o.status : o.status + " " + o.detail;
-        r.cells[2] = std::to_string(static_cast<unsigned long long>(o.served));
-        char text[32];
-        if (o.transferSeconds > 0) {
-            std::snprintf(text, sizeof text, "%.2f s", o.transferSeconds);
-            r.cells[3] = text;
-        } else {
-            r.cells[3] = "-";
-        }
-        r.cells[4] = o.served > 0 && o.transferSeconds > 0
-                         ? FormatRate(static_cast<double>(o.served) / o.transferSeconds)
-                         : "-";
-        rows.push_back(r);
-    }
-    size_t width[5] = {};
-    for (const Row& r : rows)
-        for (int c = 0; c < 5; ++c)
-            width[c] = std::max(width[c], r.cells[c].size());
+    std::vector<size_t> width(right.size(), 0);
+    for (const auto& r : rows)
+        for (size_t c = 0; c < r.size(); ++c)
+            width[c] = std::max(width[c], r[c].size());
     std::vector<std::string> lines;
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         std::string line;
-        for (int c = 0; c < 5; ++c) {
-            std::string cell = r.cells[c];
-            // Numbers right-aligned, text left-aligned.
-            bool right = c >= 2;
-            std::string pad(width[c] - cell.size(), ' ');
-            line += right ? pad + cell : cell + (c < 4 ? pad : "");
-            if (c < 4)
+        for (size_t c = 0; c < r.size(); ++c) {
+            std::string pad(width[c] - r[c].size(), ' ');
+            line += right[c] ? pad + r[c] : r[c] + pad;
+            if (c + 1 < r.size())
                 line += "  ";
         }
         while (!line.empty() && line.back() == ' ')
@@ -115,18 +32,71 @@ std::vector<std::string> SummaryLines(const std::vector<PortOutcome>& outcomes)
     return lines;
 }
 
-int CombinedExitCode(const std::vector<PortOutcome>& outcomes)
+}  // namespace
+
+std::string PortInfoJson(const SerialPortInfo& p)
 {
-    static const int kOrder[] = {CCliHost::kExitInterrupted, kExitFailure, kExitFile, kExitPort,
-                                 kExitTransfer, kExitTimeout};
+    return "{\"port\":" + JsonString(p.path) + ",\"by_id\":" + JsonString(p.byId) +
+           ",\"usb_id\":" + JsonString(p.usbId) + ",\"usb_serial\":" + JsonString(p.usbSerial) +
+           ",\"description\":" + JsonString(p.description) + ",\"note\":" + JsonString(p.note) +
+           ",\"console\":" + (p.console ? "true" : "false") + "}";
+}
+
+std::vector<std::string> SummaryLines(const std::vector<BoxRecord>& records)
+{
+    std::vector<std::vector<std::string>> rows = {{"PORT", "RESULT", "BYTES", "ASKED", "TIME", "RATE"}};
+    for (const BoxRecord& r : records) {
+        std::vector<std::string> row(6);
+        row[0] = r.port;
+        row[1] = r.detail.empty() ? r.status : r.status + " " + r.detail;
+        row[2] = std::to_string(static_cast<unsigned long long>(r.served));
+        char text[64];
+        std::snprintf(text, sizeof text, "%llu (%.1f%%)", static_cast<unsigned long long>(r.requested),
+                      RequestedPercent(r));
+        row[3] = r.addressable > 0 ? text : "-";
+        if (r.transferSeconds > 0) {
+            std::snprintf(text, sizeof text, "%.2f s", r.transferSeconds);
+            row[4] = text;
+        } else {
+            row[4] = "-";
+        }
+        row[5] = r.served > 0 && r.transferSeconds > 0
+                     ? FormatRate(static_cast<double>(r.served) / r.transferSeconds)
+                     : "-";
+        rows.push_back(row);
+    }
+    return Table(rows, {false, false, true, true, true, true});
+}
+
+std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallies)
+{
+    std::vector<std::vector<std::string>> rows = {{"PORT", "BOXES", "COMPLETED", "FAILED", "LAST"}};
+    ShiftTally total;
+    total.port = "TOTAL";
+    for (const ShiftTally& t : tallies) {
+        rows.push_back({t.port, std::to_string(t.boxes), std::to_string(t.completed), std::to_string(t.failed),
+                        t.last.empty() ? "-" : t.last});
+        total.boxes += t.boxes;
+        total.completed += t.completed;
+        total.failed += t.failed;
+    }
+    rows.push_back({total.port, std::to_string(total.boxes), std::to_string(total.completed),
+                    std::to_string(total.failed), ""});
+    return Table(rows, {false, true, true, true, false});
+}
+
+int CombinedExitCode(const std::vector<BoxRecord>& records)
+{
+    static const int kOrder[] = {130, kExitFailure, kExitFile, kExitPort, kExitTransfer, kExitTimeout};
     int worst = 0;
-    for (const PortOutcome& o : outcomes)
-        worst = std::max(worst, o.exitCode);
+    for (const BoxRecord& r : records)
+        if (r.result != "restarted")
+            worst = std::max(worst, r.exitCode);
     if (worst == 0)
         return kExitOk;
     for (int code : kOrder)
-        for (const PortOutcome& o : outcomes)
-            if (o.exitCode == code)
+        for (const BoxRecord& r : records)
+            if (r.result != "restarted" && r.exitCode == code)
                 return code;
     return worst;
 }

@@ -1,26 +1,35 @@
-// What is said at the end of a run: the summary table, the --json records
-// and the one exit code for all ports.
+// What is said at the end of a run: the summary table, the --list-ports
+// records and the one exit code for every box of every port.
 #pragma once
 
-#include "CliHost.h"
+#include "BoxRecord.h"
+#include "Json.h"
 #include "PortList.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-// A JSON string literal, quotes included.
-std::string JsonString(const std::string& text);
-
-// One JSON object (one line, no newline) for a port's outcome.
-std::string OutcomeJson(const PortOutcome& o, uint32_t speed, const std::string& file, long long fileSize);
 // One JSON object for a listed port.
 std::string PortInfoJson(const SerialPortInfo& p);
 
-// The summary table, a line per port under a header line.
-std::vector<std::string> SummaryLines(const std::vector<PortOutcome>& outcomes);
+// The summary of a run with one box per port: a header line and a line per
+// port (port, result, bytes served, bytes asked for and their share, time,
+// rate).
+std::vector<std::string> SummaryLines(const std::vector<BoxRecord>& records);
 
-// The exit code of a run over several ports: 0 when every port completed,
-// otherwise the most important failure among them, in this order:
-// 130 interrupted, 1 unexpected, 3 file, 4 port, 5 transfer error, 6 silent box.
-int CombinedExitCode(const std::vector<PortOutcome>& outcomes);
+// A port's shift in numbers.
+struct ShiftTally {
+    std::string port;
+    int boxes = 0;       // records, reset boxes included
+    int completed = 0;
+    int failed = 0;      // ended with anything but completed, reset boxes apart
+    std::string last;    // result of the last box
+};
+// The summary of a shift: a line per port and the total.
+std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallies);
+
+// The exit code of a run: 0 when every box completed, otherwise the most
+// important failure among them, in this order: 130 interrupted, 1
+// unexpected, 3 file, 4 port, 5 transfer error, 6 silent box. A box that was
+// reset does not count: its next record does.
+int CombinedExitCode(const std::vector<BoxRecord>& records);

@@ -47,14 +47,10 @@ std::string TraceFrameLine(double seconds, char direction, const unsigned char* 
     return line;
 }
 
-std::unique_ptr<CTraceLog> CTraceLog::Open(const std::string& path, Clock::time_point start,
-                                           std::string& error)
+std::unique_ptr<CTraceLog> CTraceLog::Adopt(std::FILE* f, const std::string& path, Clock::time_point start)
 {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (!f) {
-        error = std::strerror(errno);
+    if (!f)
         return nullptr;
-    }
     // Lines from the worker's hot path go to a buffer, not a write each.
     std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
     return std::unique_ptr<CTraceLog>(new CTraceLog(f, path, start));

@@ -28,9 +28,9 @@ class CTraceLog {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // nullptr when path cannot be written, with the reason in error.
-    static std::unique_ptr<CTraceLog> Open(const std::string& path, Clock::time_point start,
-                                           std::string& error);
+    // Takes over a stream opened for writing (after the check that it is
+    // none of the files the tool must not write); nullptr for no stream.
+    static std::unique_ptr<CTraceLog> Adopt(std::FILE* f, const std::string& path, Clock::time_point start);
     ~CTraceLog();
 
     CTraceLog(const CTraceLog&) = delete;

@@ -210,7 +210,7 @@ TEST(CliPortList, NamesAndPatterns)
 TEST(CliReport, ExitCodeJsonAndSummary)
 {
     auto outcome = [](const std::string& port, int code) {
-        PortOutcome o;
+        BoxRecord o;
         o.port = port;
         o.exitCode = code;
         return o;
@@ -223,7 +223,10 @@ TEST(CliReport, ExitCodeJsonAndSummary)
     EXPECT_EQ(6, CombinedExitCode({outcome("a", 0), outcome("b", 6)}));
 
     // Names with quotes, backslashes and control bytes still give valid JSON.
-    PortOutcome o = outcome("C:\\ports\\\"odd\"\tport\x01", 5);
+    BoxRecord o = outcome("C:\\ports\\\"odd\"\tport\x01", 5);
+    o.speed = 921600;
+    o.file = "fw \"1\".wzb";
+    o.fileSize = 65536;
     o.result = "size_over";
     o.status = "Error : File size is over.";
     o.served = 65535;
@@ -234,7 +237,7 @@ TEST(CliReport, ExitCodeJsonAndSummary)
     o.transferSeconds = 0.25;
     std::map<std::string, MiniJson::Value> j;
     std::string error;
-    ASSERT_TRUE(MiniJson::ParseObject(OutcomeJson(o, 921600, "fw \"1\".wzb", 65536), j, error)) << error;
+    ASSERT_TRUE(MiniJson::ParseObject(RecordJson(o, RecordContext()), j, error)) << error;
     EXPECT_EQ(o.port, j["port"].text);
     EXPECT_EQ("fw \"1\".wzb", j["file"].text);
     EXPECT_EQ(921600, j["speed"].number);
@@ -247,18 +250,22 @@ TEST(CliReport, ExitCodeJsonAndSummary)
     EXPECT_DOUBLE_EQ(1.5, j["elapsed"].number);
     EXPECT_DOUBLE_EQ(0.25, j["transfer_seconds"].number);
 
-    // The summary: a header and a row per port, columns aligned.
-    PortOutcome ok = outcome("/dev/ttyUSB0", 0);
+    // The summary: a header and a row per port, columns aligned; what the
+    // box asked for, with its share of what it could reach.
+    BoxRecord ok = outcome("/dev/ttyUSB0", 0);
     ok.status = "Completely Transfered!";
     ok.served = 65536;
+    ok.requested = 2048;
+    ok.addressable = 65536;
     ok.transferSeconds = 2.0;
-    PortOutcome bad = outcome("/dev/ttyUSB10", 4);
+    BoxRecord bad = outcome("/dev/ttyUSB10", 4);
     bad.status = "Initializing Failed!";
     bad.detail = "No such file or directory";
     std::vector<std::string> lines = SummaryLines({ok, bad});
     ASSERT_EQ(3u, lines.size());
     EXPECT_EQ(0u, lines[0].find("PORT"));
     EXPECT_NE(std::string::npos, lines[1].find("Completely Transfered!"));
+    EXPECT_NE(std::string::npos, lines[1].find("2048 (3.1%)"));
     EXPECT_NE(std::string::npos, lines[1].find("32.0 KiB/s"));
     EXPECT_NE(std::string::npos, lines[2].find("Initializing Failed! No such file or directory"));
     EXPECT_EQ(lines[1].find("Completely"), lines[2].find("Initializing"));

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <regex>
@@ -53,6 +54,31 @@ size_t Count(const std::string& text, const std::string& what)
 }
 
 std::string Basename(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+// The file's SHA-256 as coreutils computes it, hex.
+std::string Sha256Of(const std::string& path)
+{
+    std::string cmd = "sha256sum '" + path + "'";
+    std::FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p)
+        return "";
+    char buf[65] = "";
+    size_t n = std::fread(buf, 1, 64, p);
+    ::pclose(p);
+    return std::string(buf, n);
+}
+
+std::vector<std::map<std::string, MiniJson::Value>> JsonLines(const std::string& text)
+{
+    std::vector<std::map<std::string, MiniJson::Value>> out;
+    for (const std::string& line : Lines(text)) {
+        std::map<std::string, MiniJson::Value> rec;
+        std::string error;
+        EXPECT_TRUE(MiniJson::ParseObject(line, rec, error)) << error << ": " << line;
+        out.push_back(rec);
+    }
+    return out;
+}
 
 struct Box {
     std::unique_ptr<ChildProcess> proc;
@@ -207,7 +233,7 @@ TEST_F(CliStation, JsonRecordsAndAPortThatIsNotThere)
         for (const char* key : {"speed", "file_size", "exit_code", "bytes_served", "blocks", "requests",
                                 "bad_frames", "elapsed", "transfer_seconds"})
             EXPECT_EQ(MiniJson::Value::Number, rec[i][key].kind) << key << " in " << lines[i];
-        EXPECT_EQ(14u, rec[i].size()) << lines[i];
+        EXPECT_EQ(30u, rec[i].size()) << lines[i];
         EXPECT_EQ(image, rec[i]["file"].text);
         EXPECT_EQ(921600, rec[i]["speed"].number);
         EXPECT_EQ(65536, rec[i]["file_size"].number);
@@ -374,6 +400,46 @@ TEST_F(CliStation, StableNamesPatternsAndTheSamePortTwice)
     EXPECT_EQ(2, run({"--list-ports", image}));
     EXPECT_EQ(2, run({"--speed", "1000000", image}));
     EXPECT_EQ(2, run({"--json=1", image}));
+    // No output may be the served file (or a link to it) or a port; the
+    // image is left whole.
+    const std::string alias = m_Dir.File("alias.wzb");
+    ASSERT_EQ(0, ::symlink(image.c_str(), alias.c_str()));
+    for (const std::string& out : {image, alias}) {
+        EXPECT_EQ(2, run({"--port", box.slave, "--trace", out, image}, nullptr, &err));
+        EXPECT_TRUE(Has(err, "is the served file " + image)) << err;
+    }
+    EXPECT_EQ(2, run({"--port", box.slave, "--log", box.slave, image}, nullptr, &err));
+    EXPECT_TRUE(Has(err, "is the port")) << err;
+    EXPECT_EQ(ReadFile(box.out), ReadFile(image));
+    // A run that fails before any port still gives a script its JSON.
+    EXPECT_EQ(3, run({"--json", "--port", box.slave, "-p", "/dev/ttyZV9", m_Dir.File("missing.wzb")}, &out));
+    auto recs = JsonLines(out);
+    ASSERT_EQ(2u, recs.size()) << out;
+    EXPECT_EQ("file_error", recs[0]["result"].text);
+    EXPECT_EQ(3, recs[1]["exit_code"].number);
+    EXPECT_EQ(4, run({"--json", "--port", byId + "/usb-NONE*", image}, &out));
+    recs = JsonLines(out);
+    ASSERT_EQ(1u, recs.size()) << out;
+    EXPECT_EQ("port_error", recs[0]["result"].text);
+
+    // A port in use is refused, naming who holds it, and let go after a
+    // run: the next one opens it. No box greets within the wait: no_box.
+    PtyPair idle;
+    ASSERT_TRUE(idle.Ok());
+    {
+        ChildProcess holder({kCli, "--port", idle.SlavePath(), image}, m_Dir.File("h.out"), m_Dir.File("h.err"));
+        ASSERT_TRUE(WaitUntil([&] { return Has(holder.Out(), "Waiting For Request."); }, 10000)) << holder.Err();
+        EXPECT_EQ(4, run({"--port", idle.SlavePath(), image}, nullptr, &err));
+        EXPECT_TRUE(Has(err, "in use") && Has(err, std::to_string(holder.Pid()))) << err;
+        holder.Signal(SIGTERM);
+        EXPECT_TRUE(holder.Wait(5000));
+        EXPECT_EQ(130, holder.ExitCode());
+    }
+    EXPECT_EQ(6, run({"--json", "--port", idle.SlavePath(), "--wait-timeout", "0.5", image}, &out));
+    recs = JsonLines(out);
+    ASSERT_EQ(1u, recs.size()) << out;
+    EXPECT_EQ("no_box", recs[0]["result"].text);
+
     // The high speeds are taken (the missing port is what fails then).
     EXPECT_EQ(4, run({"--speed", "460800", "--port", "/nonexistent/ttyZV0", image}));
     EXPECT_EQ(4, run({"--speed=230400", "--port", "/nonexistent/ttyZV0", image}));
@@ -436,8 +502,10 @@ TEST_F(CliStation, OneLinePerPortOnATerminal)
     size_t summary = screen.find("PORT ", lastUp);
     ASSERT_NE(std::string::npos, summary) << screen.substr(lastUp);
     std::string board = screen.substr(lastUp, summary - lastUp);
-    EXPECT_EQ(2u, Count(board, "Completely Transfered!")) << board;
-    EXPECT_EQ(2u, Count(board, "Completely Transfered!      100%")) << board;
+    // Completed in green, and lined up once the colour is taken away.
+    EXPECT_EQ(2u, Count(board, "\033[32mCompletely Transfered!\033[0m")) << board;
+    const std::string plain = std::regex_replace(board, std::regex("\033\\[[0-9;]*m"), "");
+    EXPECT_EQ(2u, Count(plain, "Completely Transfered!      100%")) << plain;
     EXPECT_EQ(2u, Count(screen.substr(summary), "Completely Transfered!")) << screen.substr(summary);
 }
 
@@ -477,7 +545,8 @@ TEST_F(CliStation, InterruptEndsEveryPort)
     ChildProcess cli({kCli, "--json", "--port", a.SlavePath(), "--port", b.SlavePath(), image},
                      m_Dir.File("cli.out"), m_Dir.File("cli.err"));
     ASSERT_TRUE(WaitUntil([&] { return Count(cli.Err(), "Waiting For Request.") == 2; }, 10000)) << cli.Err();
-    cli.Signal(SIGINT);
+    // The terminal went away: ends as Ctrl+C does.
+    cli.Signal(SIGHUP);
     ASSERT_TRUE(cli.Wait(5000)) << cli.Err();
     EXPECT_EQ(130, cli.ExitCode()) << cli.Err();
     std::vector<std::string> lines = Lines(cli.Out());
@@ -490,4 +559,88 @@ TEST_F(CliStation, InterruptEndsEveryPort)
         EXPECT_EQ(130, rec["exit_code"].number);
         EXPECT_EQ("Interrupted.", rec["status"].text);
     }
+}
+
+TEST_F(CliStation, ShiftOfBoxesWithARecordOfEach)
+{
+    // Three lines of boxes: three good ones; three with a block past the
+    // end asked by the second; two where the first is reset after a few
+    // requests and downloads again as a new box.
+    const std::string image = MakeImage("image.wzb", 12 * 1024, 18);
+    const std::vector<std::string> line = {"--expect", image, "--boxes", "3", "--box-pause", "300"};
+    Box good, faulty, reset;
+    StartBox(good, "good", line);
+    std::vector<std::string> f = line;
+    f.insert(f.end(), {"--fault-box", "2", "--past-end"});
+    StartBox(faulty, "faulty", f);
+    StartBox(reset, "reset", {"--expect", image, "--boxes", "2", "--box-pause", "300", "--fault-box", "1",
+                              "--reset-after", "5"});
+    const std::string log = m_Dir.File("shift.jsonl");
+    ChildProcess cli({kCli, "--loop", "--count", "3", "--log", log, "--json", "-p", good.slave, "-p", faulty.slave,
+                      "-p", reset.slave, image},
+                     m_Dir.File("cli.out"), m_Dir.File("cli.err"));
+    ASSERT_TRUE(cli.Wait(90000)) << cli.Err();
+    std::string dump = cli.Err() + BoxDump(good) + BoxDump(faulty) + BoxDump(reset);
+    for (Box* b : {&good, &faulty, &reset})
+        EXPECT_TRUE(b->proc->Wait(10000)) << dump;
+    EXPECT_EQ(5, cli.ExitCode()) << dump;
+    for (Box* b : {&good, &faulty, &reset})
+        EXPECT_EQ(0, b->proc->ExitCode()) << dump;
+
+    // One record per box, in the log and live on stdout alike.
+    const std::string logText = ReadFile(log);
+    EXPECT_EQ(logText, cli.Out()) << "stdout follows the log";
+    auto recs = JsonLines(logText);
+    ASSERT_EQ(9u, recs.size()) << logText;
+    const std::string sha = Sha256Of(image);
+    ASSERT_EQ(64u, sha.size());
+    std::map<std::string, std::vector<std::string>> results;
+    for (auto& r : recs) {
+        results[r["port"].text].push_back(r["result"].text);
+        EXPECT_EQ(static_cast<double>(results[r["port"].text].size()), r["box"].number);
+        EXPECT_EQ(1, r["schema"].number);
+        EXPECT_EQ(12288, r["file_size"].number);
+        if (r["result"].text == "completed") {
+            EXPECT_EQ(sha, r["sha256"].text) << "the box got the image";
+            EXPECT_EQ(12288, r["bytes_requested"].number);
+            EXPECT_EQ(0, r["exit_code"].number);
+        }
+        EXPECT_TRUE(std::regex_match(r["start"].text, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+            << r["start"].text;
+    }
+    using V = std::vector<std::string>;
+    EXPECT_EQ((V{"completed", "completed", "completed"}), results[good.slave]);
+    EXPECT_EQ((V{"completed", "size_over", "completed"}), results[faulty.slave]);
+    EXPECT_EQ((V{"restarted", "completed", "completed"}), results[reset.slave]);
+
+    // The tallies per port and the total.
+    std::vector<std::string> lines = Lines(cli.Err());
+    auto header = std::find_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.rfind("PORT ", 0) == 0; });
+    ASSERT_NE(lines.end(), header) << cli.Err();
+    EXPECT_TRUE(Has(*header, "BOXES") && Has(*header, "COMPLETED") && Has(*header, "FAILED"));
+    ASSERT_GE(lines.end() - header, 5);
+    EXPECT_TRUE(std::regex_search(header[4], std::regex(R"(^TOTAL\s+9\s+7\s+1)"))) << header[4];
+}
+
+TEST_F(CliStation, LogOutlivesKillNine)
+{
+    // Boxes paced to a real line; the tool dies with no chance to clean up
+    // once two boxes are on record.
+    const std::string image = MakeImage("image.wzb", 4096, 19);
+    Box box;
+    StartBox(box, "box", {"--expect", image, "--boxes", "20", "--box-pause", "100", "--baud", "115200"});
+    const std::string log = m_Dir.File("shift.jsonl");
+    ChildProcess cli({kCli, "--loop", "--log", log, "-p", box.slave, image}, m_Dir.File("cli.out"),
+                     m_Dir.File("cli.err"));
+    ASSERT_TRUE(WaitUntil([&] { return Count(ReadFile(log), "\n") >= 2; }, 30000)) << cli.Err();
+    cli.Kill();
+    ASSERT_TRUE(cli.Wait(5000));
+    const std::string text = ReadFile(log);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ('\n', text.back()) << "no torn line";
+    auto recs = JsonLines(text);
+    EXPECT_GE(recs.size(), 2u);
+    for (auto& r : recs)
+        EXPECT_EQ("completed", r["result"].text);
 }

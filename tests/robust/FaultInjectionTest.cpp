@@ -226,9 +226,11 @@ TEST_F(Faults, FilesBeyondTheBoxsReachServeTheirFirst16MiB)
         ASSERT_TRUE(cli->Wait(5000)) << Dump(*cli);
         EXPECT_EQ(0, cli->ExitCode()) << Dump(*cli);
         EXPECT_TRUE(Has(cli->Out(), "Completely Transfered!")) << Dump(*cli);
-        // Said before the transfer: the box cannot reach the rest.
-        EXPECT_TRUE(Has(cli->Err(), "warning")) << Dump(*cli);
-        EXPECT_TRUE(Has(cli->Err(), "16 MiB")) << Dump(*cli);
+        // The real size is said, and before the transfer that the box cannot
+        // reach the rest: a 24-bit offset and a block of 255 reach 16 MiB + 254.
+        EXPECT_TRUE(Has(cli->Out(), "(" + std::to_string(size) + " bytes)")) << Dump(*cli);
+        EXPECT_EQ(size > (1LL << 24) + 254, Has(cli->Err(), "warning")) << Dump(*cli);
+        EXPECT_EQ(size > (1LL << 24) + 254, Has(cli->Err(), "16 MiB")) << Dump(*cli);
         EXPECT_TRUE(FileStamp::Of(image) == before);
         ::unlink(image.c_str());
     }
@@ -251,20 +253,21 @@ TEST_F(Faults, FilesBeyondTheBoxsReachServeTheirFirst16MiB)
     EXPECT_TRUE(Has(cli->Out(), "Error : File size is over.")) << Dump(*cli);
 }
 
-TEST_F(Faults, FileOfExactly16MiBGetsNoWarning)
+TEST_F(Faults, FileTheBoxCanReachWhollyGetsNoWarning)
 {
-    // The box reaches every byte of a 16 MiB file: nothing to warn about.
+    // The box reaches every byte of a file of 16 MiB + 254 bytes: its last
+    // block starts at the highest offset there is.
     const std::string image = m_Dir.File("full.wzb");
     int fd = ::open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(0, ::ftruncate(fd, 1LL << 24));
+    ASSERT_EQ(0, ::ftruncate(fd, (1LL << 24) + 254));
     ::close(fd);
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     BoxDriver box(pty);
     auto cli = StartCli(pty.SlavePath(), image);
     ASSERT_TRUE(box.Greet(1)) << Dump(*cli);
-    EXPECT_EQ(Frame(2, 5, std::vector<unsigned char>(1, 0)), box.Request(2, 0xFFFFFF, 1));
+    EXPECT_EQ(Frame(2, 5, std::vector<unsigned char>(255, 0)), box.Request(2, 0xFFFFFF, 255));
     ASSERT_TRUE(box.Send(Frame(3, 6, {})));
     ASSERT_TRUE(cli->Wait(5000)) << Dump(*cli);
     EXPECT_EQ(0, cli->ExitCode()) << Dump(*cli);

@@ -1,0 +1,47 @@
+// The command line of zurivavave-cli, parsed and checked before anything
+// is opened: a usage error costs no port and touches no file. The
+// environment gives defaults (ZURIVAVAVE_PORT, ZURIVAVAVE_SPEED); the
+// command line wins.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// One --port argument: a port or a pattern, and the image it serves when
+// it names one (PORT=FILE).
+struct PortArgument {
+    std::string port;
+    std::string file;  // "" = the run's FILE
+};
+
+struct CliOptions {
+    std::vector<PortArgument> ports;  // as given; patterns are expanded later
+    unsigned long speed = 115200;
+    std::string file;                 // the run's FILE, "" when every port names its own
+    std::string tracePath;
+    std::string logPath;
+    bool json = false;
+    bool listPorts = false;
+    bool loop = false;
+    long long count = 0;              // with --loop: boxes per port, 0 = no limit
+    double waitTimeout = 0;           // seconds for the first hello, 0 = no limit
+    bool requireFull = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Looks up an environment variable; nullptr when unset.
+using EnvLookup = std::function<const char*(const char* name)>;
+
+// Parses argv into options. false with the message in error ("--speed
+// 9600: not one of ..."); help and version are flagged, not printed.
+bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& options, std::string& error);
+
+// The speeds the tool offers, in order.
+const std::vector<unsigned long>& CliSpeeds();
+
+// The help text (--help), with the default port and a pattern example of
+// the platform.
+std::string HelpText();

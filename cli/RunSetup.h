@@ -1,0 +1,41 @@
+// Everything a run checks before it opens a port: every image can be read,
+// every port argument names at least one port (each device served once),
+// and no output is the served file, a port or another output. A failure
+// here costs no box; with --json a script still gets a record per port.
+#pragma once
+
+#include "BoxLog.h"
+#include "BoxRecord.h"
+#include "Options.h"
+#include "OutputCheck.h"
+#include "Trace.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct RunPort {
+    std::string port;
+    std::string file;
+    long long fileSize = 0;
+    std::string byId;       // stable name, for the records
+    std::string usbSerial;  // the adapter's serial number
+};
+
+struct RunSetup {
+    std::vector<RunPort> ports;
+    std::vector<GuardedPath> guarded;                 // never to be written
+    std::vector<std::unique_ptr<CTraceLog>> traces;  // one per port, or none
+    std::unique_ptr<CBoxLog> log;
+    RecordContext context;
+};
+
+// Checks images, ports and output names; says what is wrong (and prints
+// the --json records) and returns the exit code, kExitOk to go on.
+int CheckRun(const CliOptions& options, RunSetup& run);
+// Opens the trace and log files once the checks passed.
+int OpenOutputs(const CliOptions& options, RunSetup& run);
+
+// The trace file of each port: FILE itself for one port, else
+// FILE.<last part of the port name>, or FILE.<n> when two ports end alike.
+std::vector<std::string> TracePaths(const std::string& base, const std::vector<std::string>& ports);

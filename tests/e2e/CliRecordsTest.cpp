@@ -1,0 +1,304 @@
+// More pieces of the command-line downloader on their own: the command
+// line, the record every box leaves (JSON, the log that survives a crash),
+// the check that keeps outputs off the served file and the ports, the
+// count of distinct bytes a box asked for, and lines that fit the terminal.
+#include "E2EUtil.h"
+#include "MiniJson.h"
+
+#include "BoxLog.h"
+#include "BoxRecord.h"
+#include "Console.h"
+#include "Coverage.h"
+#include "Options.h"
+#include "OutputCheck.h"
+#include "Report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace e2e;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+// Parses a command line with the given environment.
+bool Parse(std::vector<std::string> args, const std::map<std::string, std::string>& env, CliOptions& o,
+           std::string& error)
+{
+    args.insert(args.begin(), "zurivavave-cli");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(&a[0]);
+    return ParseOptions(
+        static_cast<int>(argv.size()), argv.data(),
+        [&env](const char* name) -> const char* {
+            auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        },
+        o, error);
+}
+
+std::vector<std::string> LinesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+TEST(CliOptions, ShortFormsEnvironmentAndRejectedValues)
+{
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"-p", "/dev/ttyUSB3", "-b460800", "-q", "fw.wzb"}, {}, o, error)) << error;
+    ASSERT_EQ(1u, o.ports.size());
+    EXPECT_EQ("/dev/ttyUSB3", o.ports[0].port);
+    EXPECT_EQ(460800u, o.speed);
+    EXPECT_TRUE(o.quiet);
+    ASSERT_TRUE(Parse({"--baud=57600", "fw.wzb"}, {}, o, error)) << error;
+    EXPECT_EQ(57600u, o.speed);
+
+    // The environment gives the defaults; the command line wins.
+    const std::map<std::string, std::string> env = {{"ZURIVAVAVE_PORT", "/dev/ttyACM1"},
+                                                    {"ZURIVAVAVE_SPEED", "38400"}};
+    ASSERT_TRUE(Parse({"fw.wzb"}, env, o, error)) << error;
+    EXPECT_EQ("/dev/ttyACM1", o.ports.at(0).port);
+    EXPECT_EQ(38400u, o.speed);
+    ASSERT_TRUE(Parse({"--port", "/dev/ttyUSB0", "-b", "115200", "fw.wzb"}, env, o, error)) << error;
+    EXPECT_EQ("/dev/ttyUSB0", o.ports.at(0).port);
+    EXPECT_EQ(115200u, o.speed);
+
+    // A rejected value is echoed with what is allowed.
+    EXPECT_FALSE(Parse({"--speed", "9600", "fw.wzb"}, {}, o, error));
+    EXPECT_EQ("--speed 9600: not one of 19200, 38400, 57600, 115200, 230400, 460800, 921600", error);
+    EXPECT_FALSE(Parse({"fw.wzb"}, {{"ZURIVAVAVE_SPEED", "fast"}}, o, error));
+    EXPECT_TRUE(Has(error, "ZURIVAVAVE_SPEED=fast: not one of 19200")) << error;
+
+    // An image per port; the run's FILE only where a port names none.
+    ASSERT_TRUE(Parse({"-p", "/dev/ttyUSB0=a.wzb", "--port=/dev/ttyUSB1=b=1.wzb", "--loop", "--count", "3"}, {},
+                      o, error))
+        << error;
+    ASSERT_EQ(2u, o.ports.size());
+    EXPECT_EQ("a.wzb", o.ports[0].file);
+    EXPECT_EQ("/dev/ttyUSB1", o.ports[1].port);
+    EXPECT_EQ("b=1.wzb", o.ports[1].file);
+    EXPECT_EQ(3, o.count);
+    EXPECT_FALSE(Parse({"-p", "/dev/ttyUSB0=a.wzb", "-p", "/dev/ttyUSB1"}, {}, o, error));
+    EXPECT_EQ("no FILE given", error);
+    EXPECT_FALSE(Parse({"-p", "/dev/ttyUSB0=a.wzb", "b.wzb"}, {}, o, error));
+
+    // Options that make sense only together, or not at all.
+    EXPECT_FALSE(Parse({"--count", "2", "fw.wzb"}, {}, o, error));
+    EXPECT_FALSE(Parse({"--loop", "--wait-timeout", "5", "fw.wzb"}, {}, o, error));
+    EXPECT_FALSE(Parse({"--wait-timeout", "0", "fw.wzb"}, {}, o, error));
+    EXPECT_FALSE(Parse({"--loop", "--count", "0", "fw.wzb"}, {}, o, error));
+    EXPECT_FALSE(Parse({"-x", "fw.wzb"}, {}, o, error));
+    EXPECT_FALSE(Parse({"a.wzb", "b.wzb"}, {}, o, error));
+    ASSERT_TRUE(Parse({"--list-ports", "-q"}, {}, o, error)) << error;
+    EXPECT_TRUE(o.listPorts && o.quiet);
+}
+
+TEST(CliRecords, ValidJsonWhateverTheNamesHold)
+{
+    BoxRecord r;
+    r.box = 2;
+    r.port = "/dev/tty\"odd\\";
+    r.file = std::string("fw\xFF\xFE.wzb\x01");
+    r.fileSize = 65536;
+    r.addressable = 65536;
+    r.requested = 2048;
+    r.result = "completed";
+    r.exitCode = 0;
+    r.status = "Completely Transfered!";
+    r.startMs = 1796083200123;  // 2026-12-01T00:00:00.123Z
+    r.endMs = r.startMs + 61500;
+    RecordContext c;
+    c.version = "1.0.4";
+    c.host = "bench\xC3";  // cut in the middle of a character
+    const std::string j = RecordJson(r, c);
+    std::map<std::string, MiniJson::Value> m;
+    std::string error;
+    ASSERT_TRUE(MiniJson::ParseObject(j, m, error)) << error << "\n" << j;
+    EXPECT_EQ(std::string::npos, j.find('\xFF'));
+    EXPECT_EQ(std::string::npos, j.find('\xFE'));
+    EXPECT_EQ("fw\xEF\xBF\xBD\xEF\xBF\xBD.wzb\x01", m["file"].text) << "each stray byte becomes U+FFFD";
+    EXPECT_EQ("bench\xEF\xBF\xBD", m["host"].text);
+    EXPECT_EQ("2026-12-01T00:00:00.123Z", m["start"].text);
+    EXPECT_EQ("2026-12-01T00:01:01.623Z", m["end"].text);
+    EXPECT_DOUBLE_EQ(61.5, m["duration"].number);
+    EXPECT_DOUBLE_EQ(3.1, m["requested_percent"].number);
+    EXPECT_EQ(1, m["schema"].number);
+    // Every key the help text promises is there.
+    for (const char* key : {"schema", "tool", "version", "host", "box", "start", "end", "duration", "port",
+                            "port_by_id", "usb_serial", "speed", "file", "file_size", "addressable", "sha256",
+                            "sha256_bytes", "result", "exit_code", "status", "detail", "bytes_served",
+                            "bytes_requested", "requested_percent", "blocks", "requests", "rerequests",
+                            "bad_frames", "elapsed", "transfer_seconds"}) {
+        EXPECT_NE(MiniJson::Value::Missing, m[key].kind) << key;
+        EXPECT_TRUE(Has(RecordSchemaHelp(), key)) << key;
+    }
+
+    // A box that was reset does not fail the run: its next record counts.
+    auto rec = [](const char* result, int code) {
+        BoxRecord b;
+        b.result = result;
+        b.exitCode = code;
+        return b;
+    };
+    EXPECT_EQ(0, CombinedExitCode({rec("restarted", 5), rec("completed", 0)}));
+    EXPECT_EQ(6, CombinedExitCode({rec("completed", 0), rec("no_box", 6), rec("restarted", 5)}));
+    EXPECT_EQ(130, CombinedExitCode({rec("size_over", 5), rec("interrupted", 130)}));
+}
+
+TEST(CliRecords, DistinctBytesAskedForAndBlocksServedAgain)
+{
+    CCoverage c;
+    EXPECT_EQ(255u, c.Add(0, 255));
+    EXPECT_EQ(255u, c.Add(255, 510));  // the next block joins the range
+    EXPECT_EQ(0u, c.Add(0, 255));      // asked again: nothing new
+    EXPECT_EQ(1u, c.Ranges());
+    EXPECT_EQ(10u, c.Add(1000, 1010));
+    EXPECT_EQ(2u, c.Ranges());
+    EXPECT_EQ(980u, c.Add(505, 1500));  // bridges the gap, overlaps both
+    EXPECT_EQ(1u, c.Ranges());
+    EXPECT_EQ(1500u, c.Total());
+    EXPECT_TRUE(c.Covers(0, 1500));
+    EXPECT_FALSE(c.Covers(1499, 1501));
+    EXPECT_FALSE(c.Covers(-1, 1));
+    EXPECT_EQ(0u, c.Add(7, 7));
+}
+
+TEST(CliRecords, LogKeepsOnlyWholeLines)
+{
+    TempDir dir;
+    const std::string path = dir.File("shift.jsonl");
+    // Two records, then half of one: the machine went down mid-write.
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(nullptr, f);
+        std::fputs("{\"box\":1}\n{\"box\":2}\n{\"box\":3,\"resu", f);
+        std::fclose(f);
+    }
+    std::string error, repaired;
+    std::unique_ptr<CBoxLog> log = CBoxLog::Open({path, "--log"}, {}, error, repaired);
+    ASSERT_TRUE(log) << error;
+    EXPECT_TRUE(Has(repaired, "partial")) << repaired;
+    ASSERT_TRUE(log->Append("{\"box\":4}", error)) << error;
+    log.reset();
+    EXPECT_EQ("{\"box\":1}\n{\"box\":2}\n{\"box\":4}\n", ReadFile(path));
+
+    // A log that is the served file is refused and left as it was.
+    const std::string image = dir.File("fw.wzb");
+    WriteFile(image, RandomBytes(70000, 3));
+    log = CBoxLog::Open({image, "--log"}, {{image, "the served file"}}, error, repaired);
+    EXPECT_FALSE(log);
+    EXPECT_EQ(70000u, ReadFile(image).size());
+}
+
+TEST(CliRecords, NoOutputIsTheServedFileAPortOrAnother)
+{
+    TempDir dir;
+    const std::string image = dir.File("fw.wzb");
+    WriteFile(image, RandomBytes(70000, 4));
+    const std::string hard = dir.File("hard.wzb"), soft = dir.File("soft.wzb");
+    ASSERT_EQ(0, ::link(image.c_str(), hard.c_str()));
+    ASSERT_EQ(0, ::symlink(image.c_str(), soft.c_str()));
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::vector<GuardedPath> guarded = {{image, "the served file"}, {pty.SlavePath(), "the port"}};
+
+    for (const std::string& name : {image, hard, soft, dir.File("./fw.wzb")}) {
+        std::string why = CheckOutputs({{name, "--trace"}}, guarded);
+        EXPECT_EQ("--trace " + name + " is the served file " + image, why);
+    }
+    EXPECT_TRUE(Has(CheckOutputs({{pty.SlavePath(), "--log"}}, guarded), "is the port")) << pty.SlavePath();
+    // Another terminal is no file either.
+    PtyPair other;
+    ASSERT_TRUE(other.Ok());
+    EXPECT_TRUE(Has(CheckOutputs({{other.SlavePath(), "--log"}}, guarded), "is a device"));
+    // Two outputs that are one file, existing or not yet.
+    EXPECT_TRUE(Has(CheckOutputs({{dir.File("t"), "--trace"}, {dir.File("./t"), "--log"}}, guarded),
+                    "are the same file"));
+    EXPECT_EQ("", CheckOutputs({{dir.File("t.trace"), "--trace"}, {dir.File("t.log"), "--log"}, {"/dev/null", "--log"}},
+                               guarded));
+
+    // Opened without truncating, checked, then emptied: the image survives
+    // a name that only turns out to be it once opened.
+    std::string error;
+    EXPECT_EQ(nullptr, OpenCheckedOutput({soft, "--trace"}, false, guarded, error));
+    EXPECT_TRUE(Has(error, "is the served file")) << error;
+    EXPECT_EQ(70000u, ReadFile(image).size());
+}
+
+TEST(CliRecords, LinesFitANarrowTerminal)
+{
+    // Forty columns, long port names: no line wraps, percent and status stay.
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(nullptr, out);
+    CConsole::Setup s;
+    s.out = out;
+    s.err = out;
+    s.mode = CConsole::Mode::Board;
+    s.labels = {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "/dev/ttyUSB1"};
+    s.width = 40;
+    s.shift = true;
+    s.colour = true;
+    CConsole console(s);
+    PortProgress p;
+    p.percent = 45;
+    p.requested = 29580;
+    p.addressable = 65536;
+    p.served = 29580;
+    p.rate = 123456;
+    p.eta = 61;
+    console.Status(0, "Downloading Processing..");
+    console.Progress(0, p, true);
+    console.Status(1, "Completely Transfered!", Tone::Good);
+    console.Tally(1, PortTally{3, 1, "completed"});
+    console.Close();
+    std::fflush(out);
+    std::rewind(out);
+    std::string screen;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, out)) > 0)
+        screen.append(buf, n);
+    std::fclose(out);
+
+    const std::regex ansi("\033\\[[0-9;]*[A-Za-z]");
+    std::string last0, last1;
+    for (const std::string& raw : LinesOf(screen)) {
+        std::string line = std::regex_replace(raw, ansi, "");
+        line.erase(0, line.find_last_of('\r') + 1);
+        EXPECT_LE(line.size(), 39u) << line;
+        if (Has(line, "Downloading"))
+            last0 = line;
+        if (Has(line, "Completely"))
+            last1 = line;
+    }
+    EXPECT_TRUE(Has(last0, "Downloading Processing..") && Has(last0, "45%")) << last0;
+    EXPECT_TRUE(Has(last1, "Completely Transfered!")) << last1;
+    EXPECT_TRUE(Has(screen, "\033[32mCompletely Transfered!\033[0m")) << "completed in green";
+
+    // The single-port line drops byte counts, then the time left.
+    EXPECT_EQ(" 45%  29580/65536 bytes  120.6 KiB/s  ETA 1:01", FormatProgress(p));
+    EXPECT_EQ(" 45%  120.6 KiB/s  ETA 1:01", FormatProgress(p, 39));
+    EXPECT_EQ(" 45%  120.6 KiB/s", FormatProgress(p, 20));
+    EXPECT_EQ(" 45%", FormatProgress(p, 5));
+}
