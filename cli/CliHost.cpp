@@ -212,6 +212,7 @@ bool CCliHost::ServeBox(const ServePlan& plan, BoxRecord& record)
     if (m_BoxesEnded == 0)
         m_Console.Note(m_Slot, "Serving " + plan.file + " (" + std::to_string(plan.fileSize) + " bytes) on " +
                                    m_PortName + " at " + std::to_string(plan.speed) + " baud.");
+    m_Console.ClearProgress(m_Slot);
     SetPendingMessage(msg::kWaiting);
     ShowMessage(-1);
 
@@ -534,6 +535,7 @@ void CCliHost::OnReceived(const unsigned char* body, int parseResult)
         m_Console.Status(m_Slot, kRestarted, Tone::Warn);
         FinishRecord(r);
         StartBox(now);
+        m_Console.ClearProgress(m_Slot);
         {
             std::lock_guard<std::mutex> g(m_BoxLock);
             m_Box.firstFrameNs = now;

@@ -103,8 +103,14 @@ CConsole::CConsole(const Setup& setup)
         Slot s;
         s.label = "[" + label + "]";
         m_LabelWidth = std::max(m_LabelWidth, s.label.size());
+        m_ShortWidth = std::max(m_ShortWidth, BaseName(s.label).size());
         m_Slots.push_back(std::move(s));
     }
+    m_ShortUnique = true;
+    for (size_t i = 0; i < m_Slots.size(); ++i)
+        for (size_t j = i + 1; j < m_Slots.size(); ++j)
+            if (BaseName(m_Slots[i].label) == BaseName(m_Slots[j].label))
+                m_ShortUnique = false;
 }
 
 std::string CConsole::Paint(const std::string& text, Tone tone) const
@@ -199,6 +205,15 @@ void CConsole::EndProgress(int slot)
     } else if (m_Mode == Mode::Board) {
         DrawBoard(true);
     }
+}
+
+void CConsole::ClearProgress(int slot)
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (slot < 0 || slot >= static_cast<int>(m_Slots.size()))
+        return;
+    m_Slots[slot].hasProgress = false;
+    m_Slots[slot].progress = PortProgress();
 }
 
 void CConsole::Tally(int slot, const PortTally& tally)
@@ -305,7 +320,7 @@ void CConsole::DrawUpdating(bool force)
     m_ProgressShown = true;
 }
 
-std::string CConsole::BoardLine(const Slot& s, size_t room) const
+std::string CConsole::BoardLine(const Slot& s, size_t room, bool shortLabels) const
 {
     // Fields in the order shown; optional ones carry the order in which
     // they give way on a narrow terminal (bytes first, the tallies last).
@@ -359,8 +374,8 @@ std::string CConsole::BoardLine(const Slot& s, size_t room) const
         return c;
     };
 
-    std::string label = s.label;
-    label.resize(std::max(m_LabelWidth, label.size()), ' ');
+    std::string label = shortLabels ? BaseName(s.label) : s.label;
+    label.resize(std::max(shortLabels ? m_ShortWidth : m_LabelWidth, label.size()), ' ');
     Composed c = compose(label);
     for (Field* f : optional) {
         if (c.plain.size() <= room)
@@ -394,11 +409,15 @@ void CConsole::DrawBoard(bool force)
     m_LastDraw = now;
     FollowWidth();
     const size_t room = static_cast<size_t>(m_Width - 1);
+    // Whole port names while the status column, percent, rate and time left
+    // (and in a shift the tallies) still fit beside them.
+    const size_t line = m_LabelWidth + (m_Shift ? 88 : 56);
+    const bool shortLabels = m_ShortUnique && m_ShortWidth < m_LabelWidth && line > room;
     std::string text;
     if (m_BoardLines > 0)
         text += "\033[" + std::to_string(m_BoardLines) + "A";
     for (const Slot& s : m_Slots)
-        text += "\r" + BoardLine(s, room) + "\033[K\n";
+        text += "\r" + BoardLine(s, room, shortLabels) + "\033[K\n";
     std::fputs(text.c_str(), m_Out);
     std::fflush(m_Out);
     m_BoardLines = static_cast<int>(m_Slots.size());

@@ -84,6 +84,8 @@ public:
     void Progress(int slot, const PortProgress& p, bool force);
     // A port's progress is over (its box ended): no rate, no time left.
     void EndProgress(int slot);
+    // A new box on the port: no progress of its own yet.
+    void ClearProgress(int slot);
     // A shift's tallies for a port.
     void Tally(int slot, const PortTally& tally);
     // A line of its own for a port (start, statistics); the board has no
@@ -114,7 +116,7 @@ private:
     void Line(int slot, const std::string& text, Tone tone);
     void WipeProgressLine();
     void DrawBoard(bool force);
-    std::string BoardLine(const Slot& s, size_t room) const;
+    std::string BoardLine(const Slot& s, size_t room, bool shortLabels) const;
     void DrawUpdating(bool force);
     void FollowWidth();
     std::string Paint(const std::string& text, Tone tone) const;
@@ -129,6 +131,10 @@ private:
     bool m_ErrOnBoard;
     bool m_Prefix;
     size_t m_LabelWidth = 0;
+    // The last part of each port's name, when no two ports share it: what
+    // a board too narrow for the whole names shows.
+    bool m_ShortUnique = false;
+    size_t m_ShortWidth = 0;
     std::mutex m_Lock;
     std::vector<Slot> m_Slots;
     std::function<bool(int&)> m_WidthSource;
