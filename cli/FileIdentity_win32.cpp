@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 namespace {
 
