@@ -213,6 +213,22 @@ TEST_F(DownloadE2E, RequestPastTheEndEndsWithSizeOver)
     EXPECT_EQ(0, o.box) << Dump(o);
 }
 
+TEST_F(DownloadE2E, ABoxThatAsksForPartOfTheFileSaysSo)
+{
+    // Done after 2048 of 65536 bytes: success by default, but said; a
+    // failure when the whole file is required.
+    const std::string image = MakeImage("image.wzb", 65536, 7);
+    Outcome o = Serve({"--expect", image, "--size", "2048"}, {image});
+    EXPECT_EQ(0, o.cli) << Dump(o);
+    EXPECT_TRUE(Has(o.cliOut, "the box asked for 2048 of 65536 bytes (3.1 %)")) << Dump(o);
+    EXPECT_FALSE(Has(o.cliOut, "100%")) << Dump(o);
+    o = Serve({"--expect", image, "--size", "2048"}, {"--require-full", "--json", image});
+    EXPECT_EQ(5, o.cli) << Dump(o);
+    EXPECT_TRUE(Has(o.cliOut, "\"result\":\"incomplete\"")) << Dump(o);
+    EXPECT_TRUE(Has(o.cliOut, "\"bytes_requested\":2048,")) << Dump(o);
+    EXPECT_EQ(0, o.box) << Dump(o);
+}
+
 TEST_F(DownloadE2E, SilentBoxEndsWithExternalError)
 {
     const std::string image = MakeImage("image.wzb", 64 * 1024, 6);
