@@ -1,5 +1,7 @@
 #include "framework/DataExchange.h"
 
+#include "framework/WideText.h"
+
 namespace {
 
 bool IsRadioButton(HWND hWnd)
@@ -22,16 +24,15 @@ void DDX_Text(CDataExchange* pDX, int id, std::string& value)
     HWND ctl = pDX->PrepareCtrl(id);
     if (!ctl)
         return;
+    // UTF-8 values, UTF-16 controls: see WideText.h.
     if (pDX->m_bSaveAndValidate) {
-        int length = ::GetWindowTextLengthA(ctl);
-        std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-        if (length > 0) {
-            int got = ::GetWindowTextA(ctl, &text[0], length + 1);
-            text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-        }
-        value = text;
+        int length = ::GetWindowTextLengthW(ctl);
+        std::wstring text(length > 0 ? static_cast<size_t>(length) + 1 : 1, L'\0');
+        int got = length > 0 ? ::GetWindowTextW(ctl, &text[0], length + 1) : 0;
+        text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        value = Narrow(text);
     } else {
-        ::SetWindowTextA(ctl, value.c_str());
+        ::SetWindowTextW(ctl, Widen(value).c_str());
     }
 }
 

@@ -20,7 +20,7 @@ public:
     HWND PrepareCtrl(int id);
 };
 
-// Window text of control `id` <-> value.
+// Window text of control `id` <-> value, which holds UTF-8 (WideText.h).
 void DDX_Text(CDataExchange* pDX, int id, std::string& value);
 
 // Radio group that starts at control `firstId` (which must be a radio button)

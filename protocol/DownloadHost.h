@@ -7,6 +7,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -86,6 +87,10 @@ public:
     // End the transfer: progress 0, "Completely Transfered!", watchdog
     // stopped, run flag cleared, port closed, queue emptied, controls on.
     virtual void FinishTransfer() = 0;
+    // Opens the file to serve, read-only and without text translation. A
+    // host whose paths the narrow C runtime cannot open (UTF-8 on Windows)
+    // opens them its own way.
+    virtual std::FILE* OpenServedFile(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
     // Command-line mode: how the process ends once the worker is done.
     virtual void ExitCommandLine(int exitCode) { std::exit(exitCode); }
 

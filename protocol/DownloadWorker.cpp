@@ -132,7 +132,7 @@ void Session::ServeTime()
 TransferResult Session::Run()
 {
     const std::string path = m_Host.m_SelectedPath;
-    m_File = std::fopen(path.c_str(), "rb");
+    m_File = m_Host.OpenServedFile(path);
     if (!m_File) {
         ErrorExit(msg::kFileOpenError, TransferResult::FileOpenError);
     } else {

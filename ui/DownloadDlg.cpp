@@ -1,14 +1,13 @@
 #include "ui/DownloadDlg.h"
 
 #include "app/AboutDlg.h"
+#include "framework/WideText.h"
 #include "protocol/DownloadWorker.h"
 #include "protocol/Messages.h"
 #include "res/resource.h"
-#include "ui/FileRules.h"
 #include "ui/PanelGeometry.h"
 #include "ui/Settings.h"
 
-#include <commdlg.h>
 #include <ole2.h>
 #include <shellapi.h>
 
@@ -22,54 +21,14 @@ enum : UINT {
     WM_ZV_SHOWMESSAGE = WM_APP + 1,  // wParam: n; lParam: std::string* text (owned)
     WM_ZV_PROGRESS,                  // wParam: percent
     WM_ZV_FINISH,
-    WM_ZV_EXIT,                      // wParam: exit code
+    WM_ZV_EXIT,                      // the exit code is m_ExitCode
+    WM_ZV_TAKEDROP,                  // posted by this thread after the worker's last
 };
-
-bool RealOpenFileDialog(std::string& path)
-{
-    char file[MAX_PATH] = {};
-    path.copy(file, sizeof file - 1);
-    OPENFILENAMEA ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = nullptr;
-    ofn.lpstrFilter = "WZB File   (*.WZB)\0*.wzb\0All Files   (*.*)\0*.*\0";
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = sizeof file;
-    ofn.lpstrDefExt = nullptr;
-    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
-    if (!::GetOpenFileNameA(&ofn))
-        return false;
-    path = file;
-    return true;
-}
-
-int RealMessageBox(HWND owner, const char* text, const char* caption, UINT type)
-{
-    return ::MessageBoxA(owner, text, caption, type);
-}
 
 void RealExitProcess(int exitCode) { std::exit(exitCode); }
 
-// The default caption of the program's message boxes: the program file's
-// name without its extension.
-std::string ProgramTitle()
-{
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string name = path;
-    size_t slash = name.find_last_of("\\/");
-    if (slash != std::string::npos)
-        name.erase(0, slash + 1);
-    size_t dot = name.rfind('.');
-    if (dot != std::string::npos)
-        name.erase(dot);
-    return name;
-}
-
 }  // namespace
 
-bool (*CDownloadDlg::s_pfnOpenFileDialog)(std::string&) = RealOpenFileDialog;
-int (*CDownloadDlg::s_pfnMessageBox)(HWND, const char*, const char*, UINT) = RealMessageBox;
 void (*CDownloadDlg::s_pfnExitProcess)(int) = RealExitProcess;
 
 CDownloadDlg::CDownloadDlg(const std::string& commandLine, HWND parent)
@@ -138,10 +97,11 @@ BOOL CDownloadDlg::OnInitDialog()
 
     // The About item of the system menu.
     if (HMENU sysMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
-        char text[256] = {};
-        if (::LoadStringA(::GetModuleHandleW(nullptr), IDS_ABOUTBOX, text, sizeof text) > 0 && text[0]) {
-            ::AppendMenuA(sysMenu, MF_SEPARATOR, 0, nullptr);
-            ::AppendMenuA(sysMenu, MF_STRING, IDM_ABOUTBOX, text);
+        // Wide: the text is Korean, which no other ANSI code page carries.
+        wchar_t text[256] = {};
+        if (::LoadStringW(::GetModuleHandleW(nullptr), IDS_ABOUTBOX, text, 256) > 0 && text[0]) {
+            ::AppendMenuW(sysMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuW(sysMenu, MF_STRING, IDM_ABOUTBOX, text);
         }
     }
 
@@ -243,6 +203,10 @@ void CDownloadDlg::FinishTransfer()
 
 void CDownloadDlg::FinishTransferNow()
 {
+    // The worker claimed the end, so no other end has run; a transfer that
+    // is no longer active has had its end here already.
+    if (!m_bActive)
+        return;
     m_Progress.SetPos(0);
     SetPendingMessage(msg::kCompleted);
     UpdateData(false);
@@ -258,16 +222,32 @@ void CDownloadDlg::FinishTransferNow()
     JoinWorker();
     m_SerialPort.m_QueueRead.Reset();
     ToggleControls();
-    TakeDeferredDrop();
+    TakeDeferredDropLater();
 }
 
 void CDownloadDlg::ExitCommandLine(int exitCode)
 {
+    // Kept at once: the window may close before the posted message is seen,
+    // and the process must still end with the code of how the download
+    // ended. When this side ended the transfer, its code stands.
+    if (!m_bHostEnded)
+        m_ExitCode = exitCode;
     if (!OnUiThread()) {
-        PostMessage(WM_ZV_EXIT, static_cast<WPARAM>(exitCode));
+        PostMessage(WM_ZV_EXIT);
         return;
     }
-    EndProcess(exitCode);
+    EndProcess(m_ExitCode);
+}
+
+int CDownloadDlg::ExitCode()
+{
+    JoinWorker();
+    return m_CommandLineMode ? m_ExitCode.load() : kExitOk;
+}
+
+std::FILE* CDownloadDlg::OpenServedFile(const std::string& path)
+{
+    return ::_wfopen(Widen(path).c_str(), L"rb");
 }
 
 void CDownloadDlg::EndProcess(int exitCode)
@@ -293,7 +273,11 @@ INT_PTR CDownloadDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam)
         FinishTransferNow();
         return TRUE;
     case WM_ZV_EXIT:
-        EndProcess(static_cast<int>(wParam));
+        EndProcess(m_ExitCode);
+        return TRUE;
+    case WM_ZV_TAKEDROP:
+        if (!m_bActive && !m_bEnding)
+            TakeDeferredDrop();
         return TRUE;
     default:
         return CDialog::DialogProc(message, wParam, lParam);
@@ -308,7 +292,30 @@ void CDownloadDlg::ToggleControls()
         ::EnableWindow(GetDlgItem(id), enable);
 }
 
+bool CDownloadDlg::ClaimHostEnd(int exitCode)
+{
+    if (!ClaimEnd())
+        return false;
+    if (m_bActive) {
+        m_bHostEnded = true;
+        if (m_CommandLineMode)
+            m_ExitCode = exitCode;
+    }
+    return true;
+}
+
 void CDownloadDlg::AbortTransfer()
+{
+    if (!ClaimHostEnd(kExitStoppedByUser)) {
+        // The worker's end is on its way: let it finish, so that its exit
+        // code is in, and touch nothing else.
+        JoinWorker();
+        return;
+    }
+    AbortClaimedTransfer();
+}
+
+void CDownloadDlg::AbortClaimedTransfer()
 {
     KillTimer(kTimerWatchdog);
     m_WatchdogCounter = -1;
@@ -321,7 +328,15 @@ void CDownloadDlg::AbortTransfer()
     m_SerialPort.Close();
     JoinWorker();
     m_SerialPort.m_QueueRead.Reset();
-    TakeDeferredDrop();
+}
+
+void CDownloadDlg::TakeDeferredDropLater()
+{
+    // Posted after the worker has ended, so it comes behind every message
+    // the worker posted: the drop's own text is not covered at once by the
+    // transfer's last one.
+    if (!m_DeferredDrop.empty())
+        PostMessage(WM_ZV_TAKEDROP);
 }
 
 void CDownloadDlg::JoinWorker()
@@ -330,87 +345,6 @@ void CDownloadDlg::JoinWorker()
     // ends promptly once the flag is clear.
     if (m_Worker.joinable() && m_Worker.get_id() != std::this_thread::get_id())
         m_Worker.join();
-}
-
-// --- files --------------------------------------------------------------------
-
-bool CDownloadDlg::ProbeFile(const std::string& path, std::string* fullPath)
-{
-    if (path.empty())
-        return false;
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    ::CloseHandle(h);
-    if (fullPath) {
-        char full[MAX_PATH] = {};
-        DWORD n = ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-        *fullPath = (n > 0 && n < MAX_PATH) ? std::string(full) : path;
-    }
-    return true;
-}
-
-int32_t CDownloadDlg::FileSizeFromStatus(const std::string& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    long long size = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return ClampFileSize(size);
-}
-
-void CDownloadDlg::OnFind()
-{
-    std::string path = settings::ReadPath();
-    if (s_pfnOpenFileDialog(path)) {
-        m_SelectedPath = path;
-        settings::WritePath(m_SelectedPath);
-        ProbeFile(m_SelectedPath, nullptr);
-        m_FileSize = FileSizeFromStatus(m_SelectedPath);
-        m_bFileSelected = 1;
-    }
-    m_FileNameText = m_SelectedPath;
-    UpdateData(false);
-}
-
-void CDownloadDlg::OnDropFiles(HDROP drop)
-{
-    char path[MAX_PATH] = {};
-    ::DragQueryFileA(drop, 0, path, MAX_PATH);
-    ::DragFinish(drop);
-    // The file being served must not change under a running transfer: the
-    // drop is kept and taken when the transfer ends.
-    if (m_bActive) {
-        m_DeferredDrop = path;
-        return;
-    }
-    AcceptDroppedPath(path);
-}
-
-void CDownloadDlg::TakeDeferredDrop()
-{
-    if (m_DeferredDrop.empty())
-        return;
-    std::string path;
-    path.swap(m_DeferredDrop);
-    AcceptDroppedPath(path);
-}
-
-void CDownloadDlg::AcceptDroppedPath(const std::string& path)
-{
-    if (!IsSupportedDropName(path)) {
-        SetPendingMessage(msg::kNotSupported);
-        ShowMessage(3);
-        return;
-    }
-    settings::WritePath(path);
-    m_SelectedPath = path;
-    if (!ProbeFile(m_SelectedPath, nullptr))
-        s_pfnMessageBox(m_hWnd, "Error111", ProgramTitle().c_str(), MB_OK);
-    m_FileSize = FileSizeFromStatus(m_SelectedPath);
-    m_bFileSelected = 1;
-    m_FileNameText = m_SelectedPath;
-    UpdateData(false);
 }
 
 // --- download -------------------------------------------------------------------
@@ -436,6 +370,7 @@ void CDownloadDlg::OnDownload()
             m_FileNameText.clear();
             ShowMessage(3);
             UpdateData(false);
+            m_ExitCode = kExitFile;
         }
     }
     if (!m_bFileSelected)
@@ -453,6 +388,7 @@ void CDownloadDlg::OnDownload()
         SetTimer(kTimerWatchdog, kWatchdogPeriodMs);
         if (m_RunFlag == 0) {
             BeginTransfer();
+            m_bHostEnded = false;
             m_RunFlag = 1;
             m_Worker = std::thread([this] { DownloadWorker(this); });
         }
@@ -462,20 +398,23 @@ void CDownloadDlg::OnDownload()
     } else {
         SetPendingMessage(msg::kInitFailed);
         ShowMessage(3);
+        m_ExitCode = kExitPort;
     }
 }
 
 void CDownloadDlg::OnStopAndExit()
 {
+    m_bEnding = true;
     SetProgress(0);
     AbortTransfer();
-    EndProcess(0);
+    EndProcess(ExitCode());
 }
 
 void CDownloadDlg::OnCancel()
 {
     // Closing the window ends a running transfer first, so neither the
     // worker nor the watcher outlives the dialog they use.
+    m_bEnding = true;
     if (m_bActive || m_Worker.joinable())
         AbortTransfer();
     CDialog::OnCancel();
@@ -494,11 +433,14 @@ void CDownloadDlg::OnTimer(UINT_PTR id)
             m_WatchdogCounter = -1;
             SetProgress(0);
             UpdateData(false);
-            if (m_bActive == 1) {
+            // A worker that has just claimed the end (FT_DONE after a long
+            // silence) keeps it: its FinishTransfer is on its way.
+            if (m_bActive == 1 && ClaimHostEnd(kExitTimeout)) {
                 m_SerialPort.Close();
                 SetPendingMessage(msg::kExternalError);
                 ShowMessage(3);
-                AbortTransfer();
+                AbortClaimedTransfer();
+                TakeDeferredDropLater();
             }
         }
         break;
@@ -518,56 +460,6 @@ void CDownloadDlg::OnTimer(UINT_PTR id)
         break;
     }
     CDialog::OnTimer(id);
-}
-
-// --- panel slide-out and docking ------------------------------------------------
-
-void CDownloadDlg::OnPortSetup()
-{
-    m_bPanelShown = !m_bPanelShown;
-    m_SlideOffset = 0;
-    SetTimer(kTimerSlide, 1);
-}
-
-bool CDownloadDlg::SlidePanelStep()
-{
-    RECT main;
-    GetWindowRect(&main);
-    int w = m_PanelRect.right;
-    int h = m_PanelRect.bottom;
-    panel::SlideResult step = panel::SlideStep(w, m_SlideOffset, m_bPanelShown, main.right, main.top);
-    m_SlideOffset = step.newOffset;
-    m_Panel.SetWindowPos(m_hWnd, step.x, step.y, w, h, SWP_NOOWNERZORDER | SWP_SHOWWINDOW | SWP_NOACTIVATE);
-    if (!m_bPanelShown && step.last)
-        m_Panel.ShowWindow(SW_HIDE);
-    return step.last;
-}
-
-void CDownloadDlg::OnWindowPosChanged(WINDOWPOS* pos)
-{
-    CDialog::OnWindowPosChanged(pos);
-    int x = pos->x, y = pos->y;
-    if (pos->flags & SWP_NOMOVE) {
-        // A size or z-order change carries no position: use the real one.
-        RECT r;
-        GetWindowRect(&r);
-        x = r.left;
-        y = r.top;
-    }
-    FollowMainWindow(x, y);
-}
-
-void CDownloadDlg::FollowMainWindow(int x, int y)
-{
-    int dy = y - m_LastY;
-    if (m_Panel.m_hWnd && m_Panel.m_Docked) {
-        RECT p;
-        m_Panel.GetWindowRect(&p);
-        m_Panel.MoveWindow(x + (m_MainRect.right - m_MainRect.left), p.top + dy, p.right - p.left, p.bottom - p.top,
-                           true);
-    }
-    m_LastX = x;
-    m_LastY = y;
 }
 
 // --- system menu, icon ---------------------------------------------------------------

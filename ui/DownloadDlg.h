@@ -7,7 +7,14 @@
 // SetProgress, FinishTransfer and ExitCommandLine. Called from the worker,
 // these hand their work to the window's thread with posted messages, in
 // order; only the parts that must take effect at once (clearing the run
-// flag, the pending text) are done on the caller's thread.
+// flag, the pending text, the exit code) are done on the caller's thread.
+//
+// One end per transfer: the worker's FinishTransfer and this window's own
+// ends (the watchdog, Stop and Exit, closing the window) each claim the end
+// first (CDownloadHost::ClaimEnd); the one that loses changes nothing.
+//
+// Text and paths are UTF-8 (framework/WideText.h) and reach Windows through
+// the wide functions.
 #pragma once
 
 #include "controls/GradientProgress.h"
@@ -17,6 +24,7 @@
 #include "serial/SerialComm.h"
 #include "ui/PortSetupDlg.h"
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -31,9 +39,20 @@ public:
     void SetProgress(int percent) override;
     void FinishTransfer() override;
     void ExitCommandLine(int exitCode) override;
+    std::FILE* OpenServedFile(const std::string& path) override;
 
     void ToggleControls();
+    // The user ends the transfer (Stop and Exit, closing the window): does
+    // nothing when the worker's end came first.
     void AbortTransfer();
+
+    // Exit code of a command-line run that the user ended (beside the
+    // worker's codes in protocol/Messages.h).
+    enum { kExitStoppedByUser = 130 };
+    // The process's exit code once the dialog has closed: in command-line
+    // mode how the download ended, otherwise 0. Waits for a worker that is
+    // still on its way out.
+    int ExitCode();
 
     // --- commands and messages -----------------------------------------------
     BOOL OnInitDialog() override;
@@ -75,13 +94,23 @@ public:
     int m_SpeedSelection = 0;
     int m_MessageCountdown = 0;
     HICON m_hIcon = nullptr;
-    // A file dropped while a transfer runs; taken once the transfer ends.
+    // A file dropped while a transfer runs; taken once a transfer has ended
+    // by itself, after the worker's last message.
     std::string m_DeferredDrop;
+    // The process is ending (Stop and Exit, the window closing): no
+    // deferred drop is taken any more.
+    bool m_bEnding = false;
+    // Command-line mode: the exit code if the process ended now. Written
+    // by the worker (ExitCommandLine) and by this thread.
+    std::atomic<int> m_ExitCode{0};
+    // This side claimed the end of the current transfer, so its exit code
+    // stands over the worker's.
+    std::atomic<bool> m_bHostEnded{false};
 
     // Replaceable for tests: the open-file dialog (true and the path on OK),
     // the message box, and how the process ends.
     static bool (*s_pfnOpenFileDialog)(std::string& path);
-    static int (*s_pfnMessageBox)(HWND owner, const char* text, const char* caption, UINT type);
+    static int (*s_pfnMessageBox)(HWND owner, const char* text, const char* caption, UINT type);  // UTF-8
     static void (*s_pfnExitProcess)(int exitCode);
 
 protected:
@@ -94,6 +123,10 @@ private:
     bool OnUiThread() const;
     void ShowMessageText(int n, const std::string& text);
     void FinishTransferNow();
+    // This side's claim on the end of the running transfer; exitCode is the
+    // command-line run's code when it wins.
+    bool ClaimHostEnd(int exitCode);
+    void AbortClaimedTransfer();
     void AcceptDroppedPath(const std::string& path);
     // Opens path read-only without sharing and measures it; false when it
     // cannot be opened. fullPath gets the file's full path.
@@ -102,6 +135,9 @@ private:
     void JoinWorker();
     void EndProcess(int exitCode);
     void TakeDeferredDrop();
+    // The deferred drop is taken once the messages the worker posted
+    // before it ended have been shown.
+    void TakeDeferredDropLater();
 
     std::thread m_Worker;
     DWORD m_UiThreadId = 0;

@@ -19,6 +19,8 @@ constexpr int kDefaultSpeed = 115200;
 extern const char kDefaultPath[];  // "C:\\*.WZB"
 constexpr int kPathBufferSize = 100;   // so a path read back has at most 99 characters
 
+// Paths are UTF-8 (framework/WideText.h): one that the ANSI code page
+// cannot carry is kept by storing the file as UTF-16.
 int ReadPortIndex();
 void WritePortIndex(int portIndex);
 int ReadSpeed();

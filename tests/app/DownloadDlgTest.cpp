@@ -3,10 +3,13 @@
 // through the end-to-end harness); the rest need no port.
 #include "app/AboutDlg.h"
 #include "framework/Dialog.h"
+#include "framework/WideText.h"
 #include "protocol/Messages.h"
 #include "res/resource.h"
 #include "ui/DownloadDlg.h"
 #include "ui/Settings.h"
+
+#include "UiTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>
@@ -20,6 +23,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -31,31 +35,42 @@ std::string TempDir()
     return buf;
 }
 
+// name is UTF-8 and may name a folder in the temp folder ("dir\\file").
 std::string MakeFile(const std::string& name, size_t size)
 {
     std::string path = TempDir() + name;
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    for (size_t i = 0; i < size; ++i)
-        f.put(static_cast<char>(i * 13));
+    size_t slash = name.find('\\');
+    if (slash != std::string::npos)
+        ::CreateDirectoryW(Widen(TempDir() + name.substr(0, slash)).c_str(), nullptr);
+    FILE* f = ::_wfopen(Widen(path).c_str(), L"wb");
+    for (size_t i = 0; f && i < size; ++i)
+        std::fputc(static_cast<int>((i * 13) & 0xFF), f);
+    if (f)
+        std::fclose(f);
     return path;
 }
 
+// A folder and file name no Western code page carries: 펌웨어\새 이미지.wzb.
+const char kKoreanFile[] = "\xED\x8E\x8C\xEC\x9B\xA8\xEC\x96\xB4\\\xEC\x83\x88 \xEC\x9D\xB4\xEB\xAF\xB8\xEC\xA7\x80.wzb";
+
 std::string IniValue(const char* key)
 {
-    char buf[256] = {};
-    ::GetPrivateProfileStringA(settings::kSection, key, "<none>", buf, sizeof buf, settings::IniPath().c_str());
-    return buf;
+    wchar_t buf[256] = {};
+    ::GetPrivateProfileStringW(Widen(settings::kSection).c_str(), Widen(key).c_str(), L"<none>", buf, 256,
+                               Widen(settings::IniPath()).c_str());
+    return Narrow(buf);
 }
 
 // An HDROP as the shell hands one over, holding one path.
 HDROP MakeDrop(const std::string& path)
 {
-    size_t bytes = sizeof(DROPFILES) + path.size() + 2;
+    std::wstring wide = Widen(path);
+    size_t bytes = sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t);
     HGLOBAL mem = ::GlobalAlloc(GHND, bytes);
     auto* df = static_cast<DROPFILES*>(::GlobalLock(mem));
     df->pFiles = sizeof(DROPFILES);
-    df->fWide = FALSE;
-    std::memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), path.c_str(), path.size());
+    df->fWide = TRUE;
+    std::memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), wide.c_str(), wide.size() * sizeof(wchar_t));
     ::GlobalUnlock(mem);
     return static_cast<HDROP>(mem);
 }
@@ -148,9 +163,9 @@ protected:
     }
     std::string Text(int id)
     {
-        char buf[512] = {};
-        ::GetDlgItemTextA(m_Dlg->m_hWnd, id, buf, sizeof buf);
-        return buf;
+        wchar_t buf[512] = {};
+        ::GetDlgItemTextW(m_Dlg->m_hWnd, id, buf, 512);
+        return Narrow(buf);
     }
     bool Enabled(int id) { return ::IsWindowEnabled(::GetDlgItem(m_Dlg->m_hWnd, id)) != FALSE; }
     bool ControlsEnabled(bool on)
@@ -214,9 +229,11 @@ TEST_F(DialogTest, StartsIdleAndAsksForAFileWithoutOpeningAPort)
     ASSERT_GE(count, 2);
     EXPECT_EQ(::GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
     EXPECT_EQ(::GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
-    char item[128] = {};
-    ::GetMenuStringA(menu, count - 1, item, sizeof item, MF_BYPOSITION);
-    EXPECT_EQ(std::string(item).rfind("WZB Zurivavave ", 0), 0u) << item;
+    // In full, also where the ANSI code page has no Korean.
+    EXPECT_NE(::GetACP(), 949u);
+    wchar_t item[128] = {};
+    ::GetMenuStringW(menu, count - 1, item, 128, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(item), L"WZB Zurivavave \uC815\uBCF4(&A)...") << Narrow(item);
 
     // Stop and Exit with no transfer ends the process with 0.
     dlg.OnStopAndExit();
@@ -245,6 +262,14 @@ TEST_F(DialogTest, DropsAreJudgedByTheirNameAndProbed)
     EXPECT_EQ(IniValue(settings::kKeyPath), wzbx);
     EXPECT_TRUE(g_rec.boxes.empty());
 
+    std::string korean = MakeFile(kKoreanFile, 4321);
+    Drop(korean);
+    EXPECT_TRUE(g_rec.boxes.empty());
+    EXPECT_EQ(dlg.m_SelectedPath, korean);
+    EXPECT_EQ(dlg.m_FileSize.load(), 4321);
+    EXPECT_EQ(Text(IDC_FILENAME), korean);
+    EXPECT_EQ(IniValue(settings::kKeyPath), korean);
+
     // Held open by another program without sharing: "Error111", then the
     // file is selected all the same, with the size from its status.
     std::string held = MakeFile("held.WZB", 777);
@@ -269,7 +294,7 @@ TEST_F(DialogTest, FindUsesTheStoredPathAndCancelKeepsTheSelection)
     EXPECT_EQ(g_rec.findInitial, "C:\\*.WZB");
     EXPECT_EQ(Text(IDC_FILENAME), "");
 
-    std::string fw = MakeFile("found.wzb", 300);
+    std::string fw = MakeFile(kKoreanFile, 300);
     g_rec.findResult = true;
     g_rec.findPath = fw;
     dlg.OnFind();
@@ -278,15 +303,16 @@ TEST_F(DialogTest, FindUsesTheStoredPathAndCancelKeepsTheSelection)
     EXPECT_EQ(Text(IDC_FILENAME), fw);
     EXPECT_EQ(IniValue(settings::kKeyPath), fw);
 
+    // Back from the settings file unchanged.
     g_rec.findResult = false;
     dlg.OnFind();
-    EXPECT_EQ(g_rec.findInitial, fw.substr(0, 99));
+    EXPECT_EQ(g_rec.findInitial, fw);
     EXPECT_EQ(Text(IDC_FILENAME), fw);
 }
 
 TEST_F(DialogTest, PortThatCannotOpenLeavesTheDialogReady)
 {
-    std::string fw = MakeFile("cmdline.wzb", 4096);
+    std::string fw = MakeFile(kKoreanFile, 4096);
     ::WritePrivateProfileStringA(settings::kSection, settings::kKeyPort, "5", m_Ini.c_str());
     // Command-line mode with a port index outside COM1..COM4: the download
     // starts at once and fails to initialise; nothing ends the process.
@@ -299,6 +325,10 @@ TEST_F(DialogTest, PortThatCannotOpenLeavesTheDialogReady)
     EXPECT_TRUE(ControlsEnabled(true));
     EXPECT_EQ(dlg.m_RunFlag.load(), 0);
     EXPECT_EQ(g_rec.exitCode, -1);
+    // The user leaves: the run ends with the code of the port failure.
+    EXPECT_EQ(dlg.ExitCode(), kExitPort);
+    dlg.OnStopAndExit();
+    EXPECT_EQ(g_rec.exitCode, kExitPort);
 }
 
 TEST_F(DialogTest, CommandLineFileThatCannotOpenAsksForAFile)
@@ -307,6 +337,9 @@ TEST_F(DialogTest, CommandLineFileThatCannotOpenAsksForAFile)
     EXPECT_EQ(dlg.m_bFileSelected, 0);
     EXPECT_EQ(Text(IDC_STATUS), msg::kSelectFile);
     EXPECT_EQ(g_rec.exitCode, -1);
+    // Closing the window leaves with the code of the file failure.
+    ::SendMessageW(dlg.m_hWnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(dlg.ExitCode(), kExitFile);
 }
 
 TEST_F(DialogTest, EscapeClosesNeitherWindow)
@@ -437,7 +470,8 @@ protected:
 
 TEST_F(DownloadDlgBox, ServesTheBoxToTheEnd)
 {
-    std::string fw = MakeFile("served.wzb", kImage);
+    // Served from a path outside the ANSI code page.
+    std::string fw = MakeFile(kKoreanFile, kImage);
     CDownloadDlg& dlg = Open();
     Drop(fw);
     dlg.m_Panel.m_nPortIndex = 0;
@@ -482,7 +516,64 @@ TEST_F(DownloadDlgBox, SilentBoxIsGivenUpByTheWatchdog)
     EXPECT_EQ(dlg.m_bActive, 0);
     EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
     EXPECT_EQ(dlg.m_WatchdogCounter.load(), -1);
-    // Now the deferred drop is taken.
-    EXPECT_EQ(dlg.m_SelectedPath, other);
+    // The deferred drop is taken once the worker's last messages are in.
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_SelectedPath == other; }, 10)) << dlg.m_SelectedPath;
     EXPECT_EQ(dlg.m_bFileSelected, 1);
+    EXPECT_EQ(IniValue(settings::kKeyPath), other);
+    EXPECT_TRUE(ControlsEnabled(true));
+}
+
+// A box that spends long before it reports done: the worker claims the end
+// while the watchdog is about to give up. The watchdog must leave that end
+// alone (the controls toggled once, the text and selection of a completed
+// transfer), and a drop kept meanwhile shows its own text afterwards.
+TEST_F(DownloadDlgBox, WatchdogLeavesTheWorkersEndAlone)
+{
+    std::string fw = MakeFile("late-done.wzb", kImage);
+    CDownloadDlg& dlg = Open();
+    Drop(fw);
+    dlg.m_Panel.m_nPortIndex = 0;
+    dlg.OnDownload();
+    ASSERT_EQ(dlg.m_bActive, 1);
+    // The window's thread holds still (nothing is pumped) while the worker
+    // serves the box and meets FT_DONE.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!dlg.EndClaimed() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(dlg.EndClaimed());
+    Drop(MakeFile("notes.txt", 10));
+    for (int i = 0; i < 4; ++i)
+        dlg.OnTimer(CDownloadDlg::kTimerWatchdog);
+
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_bActive == 0 && dlg.m_DeferredDrop.empty(); }, 10));
+    uitest::Pump();
+    EXPECT_TRUE(ControlsEnabled(true));
+    EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
+    EXPECT_TRUE(dlg.m_SelectedPath.empty());
+    EXPECT_EQ(dlg.m_bFileSelected, 0);
+    EXPECT_EQ(Text(IDC_STATUS), msg::kNotSupported);
+    EXPECT_EQ(IniValue(settings::kKeyPath), fw);
+}
+
+// Command-line mode, the user stops a running transfer: the run ends with
+// 130, and a file dropped meanwhile is not taken on the way out (no
+// "Error111" box for a file another program holds, PATH unchanged).
+TEST_F(DownloadDlgBox, StopAndExitEndsTheRunWith130AndTakesNoDrop)
+{
+    std::string fw = MakeFile("stopped.wzb", kImage);
+    CDownloadDlg& dlg = Open(fw);
+    ASSERT_EQ(dlg.m_bActive, 1);
+    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_STATUS) == msg::kDownloading; }, 30)) << Text(IDC_STATUS);
+    std::string held = MakeFile("held-drop.wzb", 77);
+    HANDLE h = ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    Drop(held);
+    dlg.OnStopAndExit();
+    uitest::Pump();
+    ::CloseHandle(h);
+    EXPECT_EQ(g_rec.exitCode, CDownloadDlg::kExitStoppedByUser);
+    EXPECT_TRUE(g_rec.boxes.empty());
+    EXPECT_EQ(IniValue(settings::kKeyPath), dlg.m_SelectedPath);
+    EXPECT_NE(dlg.m_SelectedPath, held);
+    EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
 }

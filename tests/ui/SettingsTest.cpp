@@ -56,3 +56,33 @@ TEST_F(SettingsTest, DefaultsRoundTripsAndThePathLimit)
     EXPECT_EQ(settings::IniPath(), "C:\\Temp\\SerialPort.ini");
 }
 
+
+TEST_F(SettingsTest, PathOutsideTheAnsiCodePageComesBackUnchanged)
+{
+    // Only meaningful where the code page cannot carry Korean.
+    ASSERT_NE(::GetACP(), 949u);
+    settings::WritePortIndex(2);
+    settings::WritePath("D:\\fw\\box.wzb");
+    // The file as the program wrote it so far: plain ANSI text.
+    std::string before = uitest::FileText(m_ini);
+    ASSERT_NE(before.find("[SERIALPORT]"), std::string::npos) << before;
+
+    // C:\펌웨어\새 이미지.wzb, in UTF-8.
+    const std::string korean = "C:\\\xED\x8E\x8C\xEC\x9B\xA8\xEC\x96\xB4\\\xEC\x83\x88 \xEC\x9D\xB4\xEB\xAF\xB8\xEC\xA7\x80.wzb";
+    settings::WritePath(korean);
+    EXPECT_EQ(settings::ReadPath(), korean);
+    EXPECT_EQ(settings::ReadPortIndex(), 2);
+    settings::WriteSpeed(38400);
+    EXPECT_EQ(settings::ReadSpeed(), 38400);
+    EXPECT_EQ(settings::ReadPath(), korean);
+
+    // Same section, keys and lines, now as UTF-16 with its byte-order mark.
+    std::string bytes = uitest::FileText(m_ini);
+    ASSERT_GE(bytes.size(), 2u);
+    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+    EXPECT_NE(text.find(L"[SERIALPORT]\r\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L"PORT=2\r\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L"SPEED=38400\r\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L"PATH=C:\\\uD38C\uC6E8\uC5B4\\\uC0C8 \uC774\uBBF8\uC9C0.wzb\r\n"), std::wstring::npos);
+}

@@ -13,7 +13,10 @@
 # with code 0, or the run fails.
 #
 # Environment: ZV_PEER_LOG=FILE keeps the peer's output there; ZV_TIMEOUT
-# bounds the program's run (seconds, default 120).
+# bounds the program's run (seconds, default 120). ZV_CLOSE_AFTER=TEXT
+# closes the program's windows as a user would (WM_CLOSE, through wine's
+# taskkill without /f) once the peer has printed TEXT ("" = at once), again
+# every second until the program has ended.
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -42,7 +45,10 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zv-e2e.XXXXXX")
 peer_pid=
+closer_pid=
 finish() {
+    [ -n "$closer_pid" ] && zv_kill_pid "$closer_pid"
+    closer_pid=
     [ -n "$peer_pid" ] && zv_kill_pid "$peer_pid"
     peer_pid=
     if [ -n "${ZV_PEER_LOG:-}" ]; then
@@ -68,8 +74,30 @@ if [ -z "$pty" ]; then
     exit 1
 fi
 
+if [ -n "${ZV_CLOSE_AFTER+set}" ]; then
+    image=$(basename "$1")
+    (
+        until [ -z "$ZV_CLOSE_AFTER" ] || grep -qF -- "$ZV_CLOSE_AFTER" "$work/peer.out" "$work/peer.err" 2>/dev/null; do
+            sleep 0.1
+        done
+        # Only inside the session (its wineserver and display), once the
+        # program runs; its window takes a moment more.
+        until pgrep -f -- "$image" >/dev/null; do
+            sleep 0.1
+        done
+        sleep 1
+        while :; do
+            WINEPREFIX=$prefix "$ZV_WINE" taskkill /im "$image" >>"$work/closer.log" 2>&1
+            sleep 1
+        done
+    ) </dev/null >/dev/null 2>&1 8>&- 9>&- &
+    closer_pid=$!
+fi
+
 "$here/wine-session.sh" run "$prefix" --com "1=$pty" --timeout "${ZV_TIMEOUT:-120}" -- "$ZV_WINE" "$@"
 rc=$?
+[ -n "$closer_pid" ] && zv_kill_pid "$closer_pid"
+closer_pid=
 if (( check_peer )); then
     limit=$(( ${ZV_PEER_WAIT:-30} * 20 ))
     for (( i = 0; i < limit; i++ )); do
