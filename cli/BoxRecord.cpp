@@ -33,7 +33,7 @@ std::string IsoUtc(int64_t unixMs)
     int y;
     unsigned m, d;
     CivilFromDays(days, y, m, d);
-    char text[40];
+    char text[64];
     std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", y, m, d, sod / 3600, sod / 60 % 60,
                   sod % 60, ms);
     return text;

@@ -110,11 +110,7 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
 {
     o = CliOptions();
     error.clear();
-    if (const char* speed = env ? env("ZURIVAVAVE_SPEED") : nullptr) {
-        if (*speed && !ParseSpeed(speed, std::string("ZURIVAVAVE_SPEED=") + speed, o.speed, error))
-            return false;
-    }
-    bool countGiven = false, waitGiven = false, onlyOperands = false;
+    bool speedGiven = false, countGiven = false, waitGiven = false, onlyOperands = false;
     std::vector<std::string> operands;
 
     // Applies one option (by its long name) with its value.
@@ -131,6 +127,7 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
             }
             o.ports.push_back(a);
         } else if (name == "--speed" || name == "--baud") {
+            speedGiven = true;
             return ParseSpeed(value, name + " " + value, o.speed, error);
         } else if (name == "--trace") {
             o.tracePath = value;
@@ -224,6 +221,11 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
     }
     if (o.help || o.version)
         return true;
+    // The environment's speed only where the command line gives none.
+    if (const char* speed = env && !speedGiven ? env("ZURIVAVAVE_SPEED") : nullptr) {
+        if (*speed && !ParseSpeed(speed, std::string("ZURIVAVAVE_SPEED=") + speed, o.speed, error))
+            return false;
+    }
 
     if (operands.size() > 1) {
         error = "only one FILE can be served (got '" + operands[0] + "' and '" + operands[1] + "')";

@@ -89,6 +89,7 @@ TEST(CliOptions, ShortFormsEnvironmentAndRejectedValues)
     EXPECT_EQ("--speed 9600: not one of 19200, 38400, 57600, 115200, 230400, 460800, 921600", error);
     EXPECT_FALSE(Parse({"fw.wzb"}, {{"ZURIVAVAVE_SPEED", "fast"}}, o, error));
     EXPECT_TRUE(Has(error, "ZURIVAVAVE_SPEED=fast: not one of 19200")) << error;
+    ASSERT_TRUE(Parse({"-b", "19200", "fw.wzb"}, {{"ZURIVAVAVE_SPEED", "fast"}}, o, error)) << "the command line wins";
 
     // An image per port; the run's FILE only where a port names none.
     ASSERT_TRUE(Parse({"-p", "/dev/ttyUSB0=a.wzb", "--port=/dev/ttyUSB1=b=1.wzb", "--loop", "--count", "3"}, {},
