@@ -36,6 +36,11 @@ public:
     int Read(void* buffer, int maxCount);
 
     const std::string& PortName() const { return m_PortName; }
+    // Why the last Open failed, in a few words for the operator ("in use by
+    // another program (PID 1234)", "not a serial device", the system's
+    // error text); empty after a successful Open or where the platform
+    // does not say.
+    const std::string& OpenError() const { return m_OpenError; }
     uint16_t PortNumber() const { return m_PortNumber; }
     // True while the watcher thread exists (for tests and diagnostics).
     bool WatcherRunning() const;
@@ -64,6 +69,7 @@ private:
     struct Platform;
     std::unique_ptr<Platform> m_Platform;
     std::string m_PortName;
+    std::string m_OpenError;
     uint16_t m_PortNumber = 0;
     bool m_ReportToStderr = false;
     NoticeSink m_NoticeSink;

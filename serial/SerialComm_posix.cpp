@@ -1,15 +1,18 @@
 // CSerialComm on POSIX: termios raw 8N1, a watcher thread that sleeps in
 // poll() on the port and a wake pipe, and blocking writes with a bounded
-// wait so a wedged device cannot hold the caller forever.
+// wait so a wedged device cannot hold the caller forever. The port is held
+// alone (TIOCEXCL and an advisory lock) and left as it was found: Close
+// puts back the termios and the flags Open changed.
 #include "SerialComm.h"
+
+#include "PortClaim_posix.h"
+#include "PortLock_posix.h"
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -19,13 +22,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-#ifdef __linux__
-#include <linux/serial.h>
-#endif
 
 namespace {
 
@@ -70,41 +68,6 @@ bool SetNonBlockCloexec(int fd)
     return fdfl >= 0 && ::fcntl(fd, F_SETFD, fdfl | FD_CLOEXEC) >= 0;
 }
 
-#ifdef __linux__
-// USB serial adapters (FTDI in particular) hold received bytes for up to
-// their latency timer (16 ms by default) before passing them on; with one
-// small request per block that timer, not the baud rate, sets the pace.
-void TuneLowLatency(int fd, const char* path)
-{
-    struct serial_struct ss;
-    if (::ioctl(fd, TIOCGSERIAL, &ss) == 0) {
-        ss.flags |= ASYNC_LOW_LATENCY;
-        ::ioctl(fd, TIOCSSERIAL, &ss);  // a pty or a driver without it refuses: fine
-    }
-
-    static std::atomic<bool> hinted{false};
-    if (hinted.load())
-        return;
-    char real[PATH_MAX];
-    if (!::realpath(path, real))
-        return;
-    const char* name = std::strrchr(real, '/');
-    name = name ? name + 1 : real;
-    std::string sysfs = std::string("/sys/class/tty/") + name + "/device/latency_timer";
-    std::FILE* f = std::fopen(sysfs.c_str(), "r");
-    if (!f)
-        return;
-    int ms = 0;
-    if (std::fscanf(f, "%d", &ms) == 1 && ms > 1 && !hinted.exchange(true)) {
-        std::fprintf(stderr,
-                     "Hint: %s has a %d ms USB latency timer, which slows every block; "
-                     "fix: echo 1 | sudo tee %s\n",
-                     name, ms, sysfs.c_str());
-    }
-    std::fclose(f);
-}
-#endif
-
 }  // namespace
 
 struct CSerialComm::Platform {
@@ -114,6 +77,9 @@ struct CSerialComm::Platform {
     std::mutex lock;
     std::condition_variable idle;
     int users = 0;
+    // True while one Close puts the port back outside the lock: no call may
+    // use the port then, and another Close (or an Open) waits for it.
+    bool closing = false;
     // True from the watcher's start until it has been joined. A second
     // Close (worker and watchdog may both close) must not close the
     // descriptors while the first is still joining a watcher that uses them.
@@ -122,13 +88,14 @@ struct CSerialComm::Platform {
     int fd = -1;
     int wakeRead = -1;
     int wakeWrite = -1;
+    PortClaim claim;  // written by Open before fd is published
     std::thread watcher;
 
     // The port's descriptor for one Write or Read, or -1 when it is not open.
     int Acquire()
     {
         std::lock_guard<std::mutex> g(lock);
-        if (fd < 0)
+        if (fd < 0 || closing)
             return -1;
         ++users;
         return fd;
@@ -186,31 +153,67 @@ void CSerialComm::ReportWatcherError(const std::string& text)
 int CSerialComm::Open(const char* portName, uint32_t baud, uint16_t portNumber)
 {
     Close();
+    m_OpenError.clear();
     m_PortNumber = portNumber;
-    if (!portName || !*portName)
+    if (!portName || !*portName) {
+        m_OpenError = "no port named";
         return 0;
+    }
     m_PortName = portName;
 
     bool speedOk = false;
     speed_t speed = SpeedFor(baud, speedOk);
-    if (!speedOk)
+    if (!speedOk) {
+        m_OpenError = std::to_string(baud) + " baud is not supported";
+        errno = EINVAL;
         return 0;
+    }
 
-    int fd = ::open(portName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    // Each failure says why in m_OpenError, with errno set to match.
+    auto fail = [this](const std::string& why, int err) {
+        m_OpenError = why;
+        errno = err;
         return 0;
+    };
+    int fd = ::open(portName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int err = errno;
+        // EBUSY: another user holds the line in exclusive mode.
+        return fail(err == EBUSY ? InUseText(FindPortHolder(portName, -1)) : std::strerror(err), err);
+    }
     if (!::isatty(fd)) {
         ::close(fd);
-        return 0;
+        return fail("not a serial device", ENOTTY);
     }
     // Another program on the same line would steal the box's requests.
+    // Root passes TIOCEXCL, so a line already exclusive is in use too when
+    // someone still holds it (a pty keeps the flag after its user left).
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) {
+        if (pid_t holder = FindPortHolder(portName, fd)) {
+            ::close(fd);
+            return fail(InUseText(holder), EBUSY);
+        }
+    }
+#endif
+    // The lock holds against root as well; terminal programs take it too.
+    if (!LockPort(fd)) {
+        std::string why = InUseText(FindPortHolder(portName, fd));
+        ::close(fd);
+        return fail(why, EBUSY);
+    }
     ::ioctl(fd, TIOCEXCL);
 
-    struct termios tio;
-    if (::tcgetattr(fd, &tio) != 0) {
-        ::close(fd);
-        return 0;
+    PortClaim claim;
+    claim.baud = baud;
+    if (::tcgetattr(fd, &claim.saved) != 0) {
+        int err = errno;
+        LetGo(fd, claim, false);
+        return fail(std::strerror(err), err);
     }
+    claim.haveSaved = true;
+    struct termios tio = claim.saved;
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | HUPCL);
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
@@ -222,31 +225,36 @@ int CSerialComm::Open(const char* portName, uint32_t baud, uint16_t portNumber)
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
         ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        ::close(fd);
-        return 0;
+        int err = errno;
+        LetGo(fd, claim, false);
+        return fail(std::strerror(err), err);
     }
-#ifdef __linux__
-    TuneLowLatency(fd, portName);
-#endif
+    std::string hint;
+    TuneLowLatency(fd, portName, claim, hint);
+    if (!hint.empty())
+        ReportWatcherError(hint);
     // Whatever the line held before this transfer is not for it. Only here:
     // a flush after a write would throw away a reply still on its way out.
     ::tcflush(fd, TCIOFLUSH);
 
     int pipefd[2];
     if (::pipe(pipefd) != 0) {
-        ::close(fd);
-        return 0;
+        int err = errno;
+        LetGo(fd, claim, false);
+        return fail(std::strerror(err), err);
     }
     if (!SetNonBlockCloexec(pipefd[0]) || !SetNonBlockCloexec(pipefd[1])) {
+        int err = errno;
         ::close(pipefd[0]);
         ::close(pipefd[1]);
-        ::close(fd);
-        return 0;
+        LetGo(fd, claim, false);
+        return fail(std::strerror(err), err);
     }
 
     Platform& p = *m_Platform;
     std::lock_guard<std::mutex> g(p.lock);
     p.fd = fd;
+    p.claim = claim;
     p.wakeRead = pipefd[0];
     p.wakeWrite = pipefd[1];
     m_FullReported = false;
@@ -259,8 +267,10 @@ int CSerialComm::Open(const char* portName, uint32_t baud, uint16_t portNumber)
         m_Connected.store(0, std::memory_order_release);
         CloseFd(p.wakeRead);
         CloseFd(p.wakeWrite);
-        CloseFd(p.fd);
+        LetGo(p.fd, p.claim, false);
+        p.fd = -1;
         ReportWatcherError("Error while creating ThreadWatchComm, " + m_PortName);
+        m_OpenError = "cannot start the receive thread";
         return 0;
     }
     return 1;
@@ -298,10 +308,23 @@ void CSerialComm::Close()
     }
 
     std::unique_lock<std::mutex> g(p.lock);
-    p.idle.wait(g, [&p] { return p.users == 0 && !p.watcherActive; });
+    p.idle.wait(g, [&p] { return p.users == 0 && !p.watcherActive && !p.closing; });
+    if (p.fd >= 0) {
+        // Putting the port back may wait a little for the last output;
+        // not with the lock held, which every call on the port takes.
+        p.closing = true;
+        const int fd = p.fd;
+        const PortClaim claim = p.claim;
+        const bool drain = !m_Lost.load(std::memory_order_acquire);
+        g.unlock();
+        LetGo(fd, claim, drain);
+        g.lock();
+        p.fd = -1;
+        p.closing = false;
+        p.idle.notify_all();
+    }
     CloseFd(p.wakeRead);
     CloseFd(p.wakeWrite);
-    CloseFd(p.fd);
 }
 
 int CSerialComm::Write(const void* buffer, int count)

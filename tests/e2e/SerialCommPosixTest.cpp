@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -182,24 +187,105 @@ TEST_F(SerialCommPosix, OpenFailsCleanly)
     ASSERT_TRUE(pty.Ok());
     CSerialComm port;
     EXPECT_EQ(0, port.Open("/nonexistent/ttyZV0", 115200, 1));
+    EXPECT_EQ(std::strerror(ENOENT), port.OpenError());
     EXPECT_FALSE(port.WatcherRunning());
     EXPECT_EQ(0, port.IsConnected());
     EXPECT_EQ(0, port.Open("/dev/null", 115200, 1));  // not a terminal
+    EXPECT_EQ("not a serial device", port.OpenError());
     EXPECT_EQ(0, port.Open("", 115200, 1));
     EXPECT_EQ(0, port.Open(nullptr, 115200, 1));
     EXPECT_EQ(0, port.Open(pty.SlavePath().c_str(), 12345, 1));  // no such speed
+    EXPECT_EQ("12345 baud is not supported", port.OpenError());
     EXPECT_FALSE(port.WatcherRunning());
     EXPECT_EQ(0, port.IsConnected());
-
-    // Exclusive: a second program cannot open a line in use (root may).
     ASSERT_EQ(1, port.Open(pty.SlavePath().c_str(), 115200, 1));
-    CSerialComm other;
-    int second = other.Open(pty.SlavePath().c_str(), 115200, 1);
-    if (::geteuid() != 0) {
-        EXPECT_EQ(0, second);
-    }
-    other.Close();
+    EXPECT_EQ("", port.OpenError());
     port.Close();
+}
+
+TEST_F(SerialCommPosix, HoldsTheLineAloneAndLeavesItAsFound)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const char* line = pty.SlavePath().c_str();
+    // The line as a terminal program left it: cooked, echoing, 9600 baud.
+    struct termios before;
+    ASSERT_EQ(0, tcgetattr(pty.Master(), &before));
+    before.c_iflag |= ICRNL | IXON;
+    before.c_oflag |= OPOST | ONLCR;
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_cflag |= HUPCL;
+    cfsetispeed(&before, B9600);
+    cfsetospeed(&before, B9600);
+    ASSERT_EQ(0, tcsetattr(pty.Master(), TCSANOW, &before));
+    ASSERT_EQ(0, tcgetattr(pty.Master(), &before));
+
+    // Another process holds the line with the lock terminal programs take:
+    // refused even as root (exclusive mode alone does not stop root), and
+    // the refusal names the holder.
+    int ready[2], release[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    ASSERT_EQ(0, ::pipe(release));
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        // Only async-signal-safe calls in the child of a threaded program.
+        // It ends when the parent closes its end of release, or at the
+        // latest by the alarm if the parent has died.
+        ::alarm(30);
+        ::close(release[1]);
+        ::close(ready[0]);
+        int fd = ::open(line, O_RDWR | O_NOCTTY);
+        char locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0;
+        (void)!::write(ready[1], &locked, 1);
+        char b;
+        (void)!::read(release[0], &b, 1);  // until the parent closes its end
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char locked = 0;
+    ASSERT_EQ(1, ::read(ready[0], &locked, 1));
+    ::close(ready[0]);
+    ASSERT_EQ(1, locked);
+    CSerialComm port;
+    EXPECT_EQ(0, port.Open(line, 115200, 1));
+    EXPECT_EQ("in use by another program (PID " + std::to_string(holder) + ")", port.OpenError());
+    EXPECT_FALSE(port.WatcherRunning());
+    ::close(release[1]);
+    int status = 0;
+    ASSERT_EQ(holder, ::waitpid(holder, &status, 0));
+
+    // The holder is gone: the line opens. A second opener in this process
+    // is refused too (the lock belongs to the open file, not the process).
+    ASSERT_EQ(1, port.Open(line, 115200, 1));
+    EXPECT_EQ("", port.OpenError());
+    CSerialComm other;
+    EXPECT_EQ(0, other.Open(line, 115200, 1));
+    EXPECT_EQ("in use by another program (PID " + std::to_string(::getpid()) + ")", other.OpenError());
+
+    // Close leaves the line as it was found: the settings back, neither
+    // exclusive nor locked, so the next program (or run) opens it.
+    port.Close();
+    struct termios after;
+    ASSERT_EQ(0, tcgetattr(pty.Master(), &after));
+    EXPECT_EQ(before.c_iflag, after.c_iflag);
+    EXPECT_EQ(before.c_oflag, after.c_oflag);
+    EXPECT_EQ(before.c_cflag, after.c_cflag);
+    EXPECT_EQ(before.c_lflag, after.c_lflag);
+    EXPECT_EQ(0, std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc));
+    EXPECT_EQ(cfgetospeed(&before), cfgetospeed(&after));
+    int fd = ::open(line, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+#ifdef TIOCGEXCL
+    int exclusive = 1;
+    EXPECT_EQ(0, ::ioctl(fd, TIOCGEXCL, &exclusive));
+    EXPECT_EQ(0, exclusive);
+#endif
+    EXPECT_EQ(0, ::flock(fd, LOCK_EX | LOCK_NB));
+    ::close(fd);
+    ASSERT_EQ(1, other.Open(line, 115200, 1));
+    other.Close();
 }
 
 TEST_F(SerialCommPosix, BurstLargerThanQueueDropsAChunkAndLaterBytesFlow)
