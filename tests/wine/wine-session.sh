@@ -14,9 +14,10 @@
 #   wine-session.sh map PREFIX COMn PATH
 #       Maps COMn straight to PATH in the registry and restarts the
 #       wineserver so that the mapping takes effect.
-#   wine-session.sh run PREFIX [--com N=PATH]... [--timeout S] -- CMD [ARGS...]
+#   wine-session.sh run PREFIX [--com N=PATH]... [--timeout S] [--display] -- CMD [ARGS...]
 #       Points COMn at PATH, starts a virtual X server and runs CMD with
 #       WINEPREFIX and DISPLAY set (use "$ZV_WINE prog.exe" or plain "wine").
+#       --display: on the caller's $DISPLAY instead, for a person to watch.
 #       Sessions on one prefix take turns (a lock beside the prefix). At the
 #       end the prefix's wineserver (and so every wine process of the
 #       session) and the X server are ended. CMD's exit code is returned;
@@ -27,7 +28,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/wine-lib.sh"
 
 usage() {
-    sed -n '2,23p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,24p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -91,13 +92,14 @@ cmd_map() {
 }
 
 cmd_run() {
-    local prefix=$1 limit=240 mapping n path xdir rc t0 child=
+    local prefix=$1 limit=240 mapping n path xdir rc t0 child= own_display=0
     shift
     local -a links=()
     while [ $# -gt 0 ]; do
         case $1 in
             --com) mapping=$2; links+=("$mapping"); shift 2 ;;
             --timeout) limit=$2; shift 2 ;;
+            --display) own_display=1; shift ;;
             --) shift; break ;;
             *) usage ;;
         esac
@@ -132,9 +134,13 @@ cmd_run() {
         done
     }
     trap 'cleanup; exit 143' TERM INT HUP
-    zv_xvfb_start "$xdir" || { cleanup; return 1; }
     export DISPLAY WINEPREFIX=$prefix ZV_WINE
-    DISPLAY=$(cat "$xdir/display")
+    if (( own_display )) && [ -n "${DISPLAY:-}" ]; then
+        :
+    else
+        zv_xvfb_start "$xdir" || { cleanup; return 1; }
+        DISPLAY=$(cat "$xdir/display")
+    fi
     # Started here so that its own output (wine dumps its object table when
     # a pseudo-terminal it holds is hung up) goes to a log, not the test's.
     "$ZV_WINESERVER" >/dev/null 2>"$xdir/wineserver.log" 8>&- 9>&-
