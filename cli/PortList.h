@@ -11,15 +11,16 @@ struct SerialPortInfo {
     std::string byId;         // stable name (/dev/serial/by-id/...), if any
     std::string usbId;        // USB vendor:product, "0403:6001", if USB
     std::string description;  // manufacturer and product, or the driver
-    std::string note;         // why the port could not be queried, if so
+    std::string note;         // "system console", or why the port could not be queried
     std::string usbSerial;    // the USB adapter's serial number, if known
     bool console = false;     // the kernel's console: never taken by a pattern
 };
 
-// Where the POSIX enumeration looks; tests point both at a scratch tree.
+// Where the POSIX enumeration looks; tests point them at a scratch tree.
 struct PortListRoots {
     std::string dev = "/dev";
     std::string sysfs = "/sys";
+    std::string proc = "/proc";  // consoles, when sysfs does not name them
 };
 
 // The serial devices present, in natural order (ttyUSB2 before ttyUSB10).
@@ -27,7 +28,8 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots = PortLis
 
 // What is known of one port (a device path, a by-id link, a COM name):
 // its stable name, USB ids, serial number and description. Cheap enough
-// for once per box; empty fields where nothing is known.
+// for once per box; empty fields where nothing is known. Never opens the
+// port, so it may be asked while the port is in use.
 SerialPortInfo DescribePort(const std::string& port, const PortListRoots& roots = PortListRoots());
 
 // True when a --port argument is a wildcard pattern (*, ? or [).
@@ -36,8 +38,10 @@ bool IsPortPattern(const std::string& arg);
 // The ports a --port argument names: the matches of a pattern (glob(3) on
 // POSIX, the listed COM ports on Windows), in natural order, or the
 // argument itself. Matches that are no serial line (files, consoles, the
-// program's own terminal) are left out.
-std::vector<std::string> ExpandPortArgument(const std::string& arg);
+// program's own terminal) are left out, and so is the system console, which
+// a pattern such as /dev/ttyS* would otherwise take from under the kernel.
+// Named on its own, any port is taken as given.
+std::vector<std::string> ExpandPortArgument(const std::string& arg, const PortListRoots& roots = PortListRoots());
 
 // One name per device, so a by-id link and its target, or "com3" and
 // "COM3", are seen to be the same port.

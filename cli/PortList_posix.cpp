@@ -1,6 +1,7 @@
 // Serial ports on Linux: the ttyUSB, ttyACM and ttyS device nodes that
 // answer a termios query, named also by their stable /dev/serial/by-id link
-// and described from sysfs (USB vendor:product, manufacturer, product).
+// and described from sysfs (USB vendor:product, serial number, manufacturer,
+// product). The kernel's console is marked so no pattern takes it.
 #include "PortList.h"
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -111,12 +114,13 @@ bool ProbeDevice(const std::string& path, bool isS, std::string& note)
 // Without one, the driver is all there is to say: the first one on the way
 // up that is not the serial core's own (newer kernels put "port" and "ctrl"
 // devices of a serial-base bus between a UART and its tty).
-void DescribeFromSysfs(const std::string& sysfs, const std::string& name, SerialPortInfo& info)
+// false when sysfs has no device for the name.
+bool DescribeFromSysfs(const std::string& sysfs, const std::string& name, SerialPortInfo& info)
 {
     std::string root = RealPath(sysfs);
     std::string dev = RealPath(sysfs + "/class/tty/" + name + "/device");
     if (root.empty() || dev.empty())
-        return;
+        return false;
     std::string driver;
     for (std::string dir = dev; dir.size() > root.size() && dir.compare(0, root.size(), root) == 0;) {
         std::string vendor = ReadAttribute(dir + "/idVendor");
@@ -127,7 +131,7 @@ void DescribeFromSysfs(const std::string& sysfs, const std::string& name, Serial
             std::string maker = ReadAttribute(dir + "/manufacturer");
             std::string model = ReadAttribute(dir + "/product");
             info.description = maker.empty() ? model : (model.empty() ? maker : maker + " " + model);
-            return;
+            return true;
         }
         if (driver.empty()) {
             std::string d = RealPath(dir + "/driver");
@@ -140,6 +144,83 @@ void DescribeFromSysfs(const std::string& sysfs, const std::string& name, Serial
         dir.resize(slash);
     }
     info.description = driver;
+    return true;
+}
+
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+// The names a port goes by on its way to the device: the argument, each
+// link it passes through (a by-id link, then the ttyUSB0 node it points
+// at), and where it ends. Bounded, so a loop of links cannot hold it.
+std::vector<std::string> NameChain(const std::string& port)
+{
+    std::vector<std::string> names;
+    std::string path = port;
+    for (int step = 0; step < 8; ++step) {
+        names.push_back(BaseName(path));
+        char buf[PATH_MAX];
+        ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+        if (n <= 0)
+            break;
+        std::string target(buf, static_cast<size_t>(n));
+        size_t slash = path.find_last_of('/');
+        if (target[0] != '/' && slash != std::string::npos)
+            target = path.substr(0, slash + 1) + target;
+        path = target;
+    }
+    std::string real = RealPath(port);
+    if (!real.empty())
+        names.push_back(BaseName(real));
+    return names;
+}
+
+// The kernel's console devices ("ttyS0"; "tty0" is the virtual terminal):
+// the active list in sysfs, else the first word of each /proc/consoles line.
+std::set<std::string> ConsoleNames(const PortListRoots& roots)
+{
+    std::set<std::string> names;
+    std::string word;
+    std::ifstream active(roots.sysfs + "/class/tty/console/active");
+    while (active >> word)
+        names.insert(word);
+    if (names.empty()) {
+        std::ifstream consoles(roots.proc + "/consoles");
+        std::string line;
+        while (std::getline(consoles, line)) {
+            std::istringstream fields(line);
+            if (fields >> word)
+                names.insert(word);
+        }
+    }
+    return names;
+}
+
+bool IsConsole(const std::vector<std::string>& chain, const std::set<std::string>& consoles)
+{
+    return std::any_of(chain.begin(), chain.end(), [&](const std::string& n) { return consoles.count(n) != 0; });
+}
+
+void MarkConsole(SerialPortInfo& info)
+{
+    info.console = true;
+    info.note = info.note.empty() ? "system console" : "system console, " + info.note;
+}
+
+// The first link in by-id that leads to the same device, or the port itself
+// when it already is one.
+std::string ByIdName(const std::string& port, const std::string& real, const PortListRoots& roots)
+{
+    const std::string byIdDir = roots.dev + "/serial/by-id";
+    if (port.compare(0, byIdDir.size() + 1, byIdDir + "/") == 0)
+        return port;
+    if (real.empty())
+        return std::string();
+    std::vector<std::string> links = DirEntries(byIdDir);
+    std::sort(links.begin(), links.end());
+    for (const std::string& link : links)
+        if (RealPath(byIdDir + "/" + link) == real)
+            return byIdDir + "/" + link;
+    return std::string();
 }
 
 // A pattern match that cannot be a box's line and must not be touched:
@@ -182,6 +263,7 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots)
             byId[target] = byIdDir + "/" + link;
     }
 
+    const std::set<std::string> consoles = ConsoleNames(roots);
     std::vector<SerialPortInfo> ports;
     for (const std::string& name : DirEntries(roots.dev)) {
         bool isS = false;
@@ -195,6 +277,8 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots)
         if (it != byId.end())
             info.byId = it->second;
         DescribeFromSysfs(roots.sysfs, name, info);
+        if (IsConsole(NameChain(info.path), consoles))
+            MarkConsole(info);
         ports.push_back(std::move(info));
     }
     std::sort(ports.begin(), ports.end(),
@@ -202,16 +286,17 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots)
     return ports;
 }
 
-std::vector<std::string> ExpandPortArgument(const std::string& arg)
+std::vector<std::string> ExpandPortArgument(const std::string& arg, const PortListRoots& roots)
 {
     if (!IsPortPattern(arg))
         return {arg};
+    const std::set<std::string> consoles = ConsoleNames(roots);
     std::vector<std::string> out;
     glob_t g;
     std::memset(&g, 0, sizeof g);
     if (::glob(arg.c_str(), 0, nullptr, &g) == 0) {
         for (size_t i = 0; i < g.gl_pathc; ++i)
-            if (!NeverAPort(g.gl_pathv[i]))
+            if (!NeverAPort(g.gl_pathv[i]) && !IsConsole(NameChain(g.gl_pathv[i]), consoles))
                 out.push_back(g.gl_pathv[i]);
     }
     ::globfree(&g);
@@ -229,18 +314,14 @@ SerialPortInfo DescribePort(const std::string& port, const PortListRoots& roots)
 {
     SerialPortInfo info;
     info.path = port;
-    std::string real = RealPath(port);
-    if (real.empty())
-        return info;
-    const std::string byIdDir = roots.dev + "/serial/by-id";
-    std::vector<std::string> links = DirEntries(byIdDir);
-    std::sort(links.begin(), links.end());
-    for (const std::string& link : links) {
-        if (RealPath(byIdDir + "/" + link) == real) {
-            info.byId = byIdDir + "/" + link;
+    info.byId = ByIdName(port, RealPath(port), roots);
+    // sysfs knows the node by its kernel name, which may be any link on the
+    // way (in a test tree the final node is a pseudo-terminal).
+    const std::vector<std::string> chain = NameChain(port);
+    for (const std::string& name : chain)
+        if (DescribeFromSysfs(roots.sysfs, name, info))
             break;
-        }
-    }
-    DescribeFromSysfs(roots.sysfs, real.substr(real.find_last_of('/') + 1), info);
+    if (IsConsole(chain, ConsoleNames(roots)))
+        MarkConsole(info);
     return info;
 }

@@ -1,5 +1,7 @@
 // Serial ports on Windows: the COM ports the registry's SERIALCOMM device
-// map lists (one value per port: device name -> "COMn").
+// map lists (one value per port: device name -> "COMn"). One port is
+// described from the device tree under Enum, where USB adapters record the
+// COM name they were given next to their ids and serial number.
 #include "PortList.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -12,6 +14,109 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
+
+namespace {
+
+// A REG_SZ value of an open key; empty when absent or of another type.
+std::string StringValue(HKEY key, const char* name)
+{
+    char data[512];
+    DWORD len = sizeof data - 1;
+    DWORD type = 0;
+    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &len) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::string();
+    data[len] = 0;
+    return data;
+}
+
+// The subkey names of key, at most limit of them.
+std::vector<std::string> SubkeyNames(HKEY key, DWORD limit)
+{
+    std::vector<std::string> names;
+    for (DWORD i = 0; i < limit; ++i) {
+        char name[256];
+        DWORD len = sizeof name;
+        LONG r = ::RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
+        if (r == ERROR_NO_MORE_ITEMS)
+            break;
+        if (r == ERROR_SUCCESS)
+            names.push_back(std::string(name, len));
+    }
+    return names;
+}
+
+// The four hex digits after tag ("VID_") in a device id, lower case.
+std::string HexAfter(const std::string& id, const char* tag)
+{
+    size_t at = id.find(tag);
+    if (at == std::string::npos || id.size() < at + 4 + std::string(tag).size())
+        return std::string();
+    std::string hex = id.substr(at + std::string(tag).size(), 4);
+    for (char& c : hex)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return hex;
+}
+
+// Driver strings may be indirect ("@oem5.inf,%desc%;USB Serial Port"): the
+// text after the last ';' is the one to show.
+std::string Readable(const std::string& text)
+{
+    size_t semi = text.find_last_of(';');
+    return semi == std::string::npos ? text : text.substr(semi + 1);
+}
+
+// The device instance under Enum\<enumerator> whose Device Parameters give
+// it the COM name com. USB devices with a serial number have it as their
+// instance name ("USB\VID_0403&PID_6001\A50285BI"); FTDI's own bus names
+// the device "VID_0403+PID_6001+A50285BIA", the serial number and a letter
+// for the chip's port. Bounded: a station PC's registry holds a few hundred
+// devices at most.
+bool DescribeFromEnum(const char* enumerator, const std::string& com, SerialPortInfo& info)
+{
+    const std::string base = std::string("SYSTEM\\CurrentControlSet\\Enum\\") + enumerator;
+    HKEY root = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, base.c_str(), 0, KEY_READ, &root) != ERROR_SUCCESS)
+        return false;
+    bool found = false;
+    for (const std::string& device : SubkeyNames(root, 1024)) {
+        HKEY devKey = nullptr;
+        if (::RegOpenKeyExA(root, device.c_str(), 0, KEY_READ, &devKey) != ERROR_SUCCESS)
+            continue;
+        for (const std::string& instance : SubkeyNames(devKey, 32)) {
+            HKEY instKey = nullptr, params = nullptr;
+            if (::RegOpenKeyExA(devKey, instance.c_str(), 0, KEY_READ, &instKey) != ERROR_SUCCESS)
+                continue;
+            if (::RegOpenKeyExA(instKey, "Device Parameters", 0, KEY_READ, &params) == ERROR_SUCCESS) {
+                found = PortIdentity(StringValue(params, "PortName")) == com;
+                ::RegCloseKey(params);
+            }
+            if (found) {
+                std::string vid = HexAfter(device, "VID_"), pid = HexAfter(device, "PID_");
+                if (!vid.empty() && !pid.empty())
+                    info.usbId = vid + ":" + pid;
+                size_t plus = device.rfind('+');
+                if (std::string(enumerator) == "FTDIBUS" && plus != std::string::npos && device.size() > plus + 2)
+                    info.usbSerial = device.substr(plus + 1, device.size() - plus - 2);
+                else if (instance.find('&') == std::string::npos)
+                    info.usbSerial = instance;  // '&' marks a name Windows made up
+                std::string friendly = StringValue(instKey, "FriendlyName");
+                info.description = Readable(friendly.empty() ? StringValue(instKey, "DeviceDesc") : friendly);
+            }
+            ::RegCloseKey(instKey);
+            if (found)
+                break;
+        }
+        ::RegCloseKey(devKey);
+        if (found)
+            break;
+    }
+    ::RegCloseKey(root);
+    return found;
+}
+
+}  // namespace
 
 std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots&)
 {
@@ -47,7 +152,7 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots&)
     return ports;
 }
 
-std::vector<std::string> ExpandPortArgument(const std::string& arg)
+std::vector<std::string> ExpandPortArgument(const std::string& arg, const PortListRoots&)
 {
     if (!IsPortPattern(arg))
         return {arg};
@@ -72,8 +177,14 @@ SerialPortInfo DescribePort(const std::string& port, const PortListRoots&)
 {
     SerialPortInfo info;
     info.path = port;
+    const std::string com = PortIdentity(port);
+    if (com.empty())
+        return info;
+    if (DescribeFromEnum("FTDIBUS", com, info) || DescribeFromEnum("USB", com, info))
+        return info;
+    // Not a USB adapter: the device map's name for it is all there is.
     for (const SerialPortInfo& p : ListSerialPorts())
-        if (PortIdentity(p.path) == PortIdentity(port))
-            return p;
+        if (PortIdentity(p.path) == com)
+            info.description = p.description;
     return info;
 }

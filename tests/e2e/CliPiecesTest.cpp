@@ -105,8 +105,8 @@ TEST(CliPortList, FindsAndDescribesPortsInAFakeTree)
 {
     TempDir dir;
     ASSERT_FALSE(dir.Path().empty());
-    PtyPair usb0, usb2, usb10, acm3;
-    ASSERT_TRUE(usb0.Ok() && usb2.Ok() && usb10.Ok() && acm3.Ok());
+    PtyPair usb0, usb2, usb10, acm3, s2;
+    ASSERT_TRUE(usb0.Ok() && usb2.Ok() && usb10.Ok() && acm3.Ok() && s2.Ok());
 
     const std::string dev = dir.File("dev");
     const std::string sys = dir.File("sys");
@@ -116,6 +116,7 @@ TEST(CliPortList, FindsAndDescribesPortsInAFakeTree)
     Link(usb2.SlavePath(), dev + "/ttyUSB2");
     Link(usb10.SlavePath(), dev + "/ttyUSB10");
     Link(acm3.SlavePath(), dev + "/ttyACM3");
+    Link(s2.SlavePath(), dev + "/ttyS2");  // the kernel's console
     Link("/nonexistent/zv-tty", dev + "/ttyUSB1");  // unplugged: the node is dangling
     Put(dev + "/ttyS0", "not a tty");                // tcgetattr fails
     Link(usb0.SlavePath(), dev + "/ttyUSBfoo");      // not a port name
@@ -130,6 +131,7 @@ TEST(CliPortList, FindsAndDescribesPortsInAFakeTree)
     Put(usbDev + "/idProduct", "6001\n");
     Put(usbDev + "/manufacturer", "FTDI\n");
     Put(usbDev + "/product", "FT232R USB UART\n");
+    Put(usbDev + "/serial", "A50285BI\n");
     // The UART's driver sits above the serial core's own port device.
     const std::string uart = sys + "/devices/platform/zv-uart";
     MakeDirs(uart + "/zv-uart:0/zv-uart:0.0/tty");
@@ -141,6 +143,8 @@ TEST(CliPortList, FindsAndDescribesPortsInAFakeTree)
     MakeDirs(sys + "/class/tty/ttyACM3");
     Link("../../../devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0", sys + "/class/tty/ttyUSB0/device");
     Link("../../../devices/platform/zv-uart/zv-uart:0/zv-uart:0.0", sys + "/class/tty/ttyACM3/device");
+    MakeDirs(sys + "/class/tty/console");
+    Put(sys + "/class/tty/console/active", "tty0 ttyS2\n");
 
     PortListRoots roots;
     roots.dev = dev;
@@ -150,7 +154,7 @@ TEST(CliPortList, FindsAndDescribesPortsInAFakeTree)
     std::vector<std::string> paths;
     for (const auto& p : ports)
         paths.push_back(p.path);
-    const std::vector<std::string> expected = {dev + "/ttyACM3", dev + "/ttyUSB0", dev + "/ttyUSB2",
+    const std::vector<std::string> expected = {dev + "/ttyACM3", dev + "/ttyS2", dev + "/ttyUSB0", dev + "/ttyUSB2",
                                                dev + "/ttyUSB10"};
     ASSERT_EQ(expected, paths);
 
@@ -158,15 +162,44 @@ TEST(CliPortList, FindsAndDescribesPortsInAFakeTree)
     EXPECT_EQ("", acm.usbId);
     EXPECT_EQ("zv_uart_drv", acm.description);
     EXPECT_EQ("", acm.byId);
+    EXPECT_FALSE(acm.console);
 
-    const SerialPortInfo& ftdi = ports[1];
+    EXPECT_TRUE(ports[1].console);
+    EXPECT_EQ("system console", ports[1].note);
+
+    const SerialPortInfo& ftdi = ports[2];
     EXPECT_EQ("0403:6001", ftdi.usbId);
+    EXPECT_EQ("A50285BI", ftdi.usbSerial);
     EXPECT_EQ("FTDI FT232R USB UART", ftdi.description);
     EXPECT_EQ(dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", ftdi.byId);
+    EXPECT_FALSE(ftdi.console);
 
     // No sysfs entry: listed, undescribed.
-    EXPECT_EQ("", ports[2].usbId);
-    EXPECT_EQ("", ports[2].description);
+    EXPECT_EQ("", ports[3].usbId);
+    EXPECT_EQ("", ports[3].description);
+
+    // One port described on its own (once per box), by its node or by its
+    // stable name: the same adapter, serial number included.
+    for (const std::string& name : {dev + "/ttyUSB0", ftdi.byId}) {
+        SCOPED_TRACE(name);
+        SerialPortInfo one = DescribePort(name, roots);
+        EXPECT_EQ(name, one.path);
+        EXPECT_EQ(ftdi.byId, one.byId);
+        EXPECT_EQ("0403:6001", one.usbId);
+        EXPECT_EQ("A50285BI", one.usbSerial);
+        EXPECT_EQ("FTDI FT232R USB UART", one.description);
+    }
+    SerialPortInfo plain = DescribePort(dev + "/ttyUSB2", roots);
+    EXPECT_EQ("", plain.byId + plain.usbId + plain.usbSerial + plain.description);
+    EXPECT_FALSE(plain.console);
+    // Without the sysfs list, /proc/consoles names the console.
+    PortListRoots procOnly = roots;
+    procOnly.sysfs = dir.File("no-sys");
+    procOnly.proc = dir.File("proc");
+    MakeDirs(procOnly.proc);
+    Put(procOnly.proc + "/consoles", "ttyS2                -W- (EC  p a)    4:66\n");
+    EXPECT_TRUE(DescribePort(dev + "/ttyS2", procOnly).console);
+    EXPECT_FALSE(DescribePort(dev + "/ttyUSB2", procOnly).console);
 
     // The by-id name and the node it points at are one port.
     EXPECT_EQ(PortIdentity(dev + "/ttyUSB0"), PortIdentity(ftdi.byId));
@@ -176,16 +209,19 @@ TEST(CliPortList, FindsAndDescribesPortsInAFakeTree)
     // them says what is wrong); a pattern that matches nothing gives nothing.
     const std::vector<std::string> usb = {dev + "/ttyUSB0", dev + "/ttyUSB1", dev + "/ttyUSB2",
                                           dev + "/ttyUSB10"};
-    EXPECT_EQ(usb, ExpandPortArgument(dev + "/ttyUSB[0-9]*"));
-    EXPECT_TRUE(ExpandPortArgument(dev + "/ttyXYZ*").empty());
+    EXPECT_EQ(usb, ExpandPortArgument(dev + "/ttyUSB[0-9]*", roots));
+    EXPECT_TRUE(ExpandPortArgument(dev + "/ttyXYZ*", roots).empty());
+    // A pattern never takes the console from the kernel; named, it is used.
+    EXPECT_EQ(std::vector<std::string>{dev + "/ttyACM3"}, ExpandPortArgument(dev + "/tty[AS]*", roots));
+    EXPECT_EQ(std::vector<std::string>{dev + "/ttyS2"}, ExpandPortArgument(dev + "/ttyS2", roots));
     // A wide pattern leaves out what is no serial line: a plain file, the
-    // controlling terminal, directories.
+    // controlling terminal, directories, the system console.
     Link("/dev/tty", dev + "/ttyS1");
-    std::vector<std::string> wide = ExpandPortArgument(dev + "/*");
+    std::vector<std::string> wide = ExpandPortArgument(dev + "/*", roots);
     EXPECT_EQ(std::vector<std::string>({dev + "/console", dev + "/ttyACM3", dev + "/ttyUSB0", dev + "/ttyUSB1",
                                         dev + "/ttyUSB2", dev + "/ttyUSB10", dev + "/ttyUSBfoo"}),
               wide);
-    EXPECT_EQ(std::vector<std::string>{dev + "/ttyQ9"}, ExpandPortArgument(dev + "/ttyQ9"));
+    EXPECT_EQ(std::vector<std::string>{dev + "/ttyQ9"}, ExpandPortArgument(dev + "/ttyQ9", roots));
 }
 
 TEST(CliPortList, NamesAndPatterns)
