@@ -99,6 +99,18 @@ public:
     void ExitCommandLine(int) override {}
 
 private:
+    static int64_t NowNs()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+    }
+    static int64_t WallMs()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+    static double SecondsBetween(int64_t fromNs, int64_t toNs) { return static_cast<double>(toNs - fromNs) / 1e9; }
+
     // Which end the host claimed, if any.
     enum class HostEnd { None, Interrupted, Timeout, NoBox };
 
