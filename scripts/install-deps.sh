@@ -11,7 +11,7 @@ if [ "$what" = test ]; then
   pkgs+=(googletest libgtest-dev libgmock-dev
          g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
          socat lrzsz clang libclang-rt-dev imagemagick
-         dpkg-dev lintian man-db groff-base bash-completion zip unzip)
+         dpkg-dev lintian man-db groff-base bash-completion zip unzip locales)
 fi
 if [ "$what" = package ]; then
   # dpkg-dev for dpkg-shlibdeps, lintian to check the .deb, man-db and
@@ -24,10 +24,19 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# The Windows tests run Wine under a UTF-8 locale that is not Korean, as a
+# user's system would be: generate it where it is missing.
+if [ "$what" = test ] && ! locale -a 2>/dev/null | grep -qix 'en_US.utf8'; then
+  echo "Generating the en_US.UTF-8 locale"
+  $sudo sed -i 's/^# *\(en_US.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^en_US.UTF-8 UTF-8' /etc/locale.gen || echo 'en_US.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  $sudo locale-gen >/dev/null
+fi
