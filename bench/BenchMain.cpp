@@ -17,6 +17,7 @@
 // run (see AwakeCpus), to tell the host's own time from a virtual
 // machine's wake-up delays.
 #include "BenchUtil.h"
+#include "StationBench.h"
 
 #include "protocol/Frame.h"
 
@@ -58,24 +59,6 @@ struct Args {
 {
     std::fprintf(stderr, "zv-bench: %s\n", text.c_str());
     std::exit(1);
-}
-
-std::string TempDir()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zv-bench-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!::mkdtemp(buf.data()))
-        Die("mkdtemp failed");
-    return buf.data();
-}
-
-void RemoveDir(const std::string& dir)
-{
-    std::string cmd = "rm -rf '" + dir + "'";
-    if (std::system(cmd.c_str()) != 0)
-        std::fprintf(stderr, "zv-bench: could not remove %s\n", dir.c_str());
 }
 
 std::vector<unsigned char> MakeFrame(unsigned char tag, unsigned char type, const unsigned char* payload,
@@ -334,40 +317,6 @@ int Silent(const Args& a)
 }
 
 // ---------------------------------------------------------------------- line
-
-// Wire time of a whole download at baud: hello + ack, one 12-byte request
-// and one (n + 8)-byte reply per block, FT_DONE; 10 bit times a byte.
-double WireSeconds(long long size, int block, long baud)
-{
-    long long blocks = (size + block - 1) / block;
-    long long bytes = 12 + 8 + blocks * 20 + size + 8;
-    return static_cast<double>(bytes) * 10.0 / static_cast<double>(baud);
-}
-
-bool WaitForPtyLine(const std::string& path, std::string& slave, Child& box)
-{
-    auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (Clock::now() < deadline) {
-        std::string out = ReadText(path);
-        size_t nl = out.find('\n');
-        if (out.rfind("PTY ", 0) == 0 && nl != std::string::npos) {
-            slave = out.substr(4, nl - 4);
-            return true;
-        }
-        if (box.Wait(0))
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
-
-// "Served N bytes in M blocks, X s" from the CLI's last lines.
-bool ParseServed(const std::string& out, unsigned long long& bytes, unsigned long long& blocks, double& secs)
-{
-    size_t at = out.rfind("Served ");
-    return at != std::string::npos &&
-           std::sscanf(out.c_str() + at, "Served %llu bytes in %llu blocks, %lf s", &bytes, &blocks, &secs) == 3;
-}
 
 int Line(const Args& a)
 {
@@ -678,7 +627,7 @@ int Peer(const Args& a)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: zv-bench turnaround|silent|line|ideal|peer --key value ...\n");
+        std::fprintf(stderr, "usage: zv-bench turnaround|silent|line|ideal|peer|station --key value ...\n");
         return 2;
     }
     Args a;
@@ -700,5 +649,7 @@ int main(int argc, char** argv)
         return Ideal(a);
     if (cmd == "peer")
         return Peer(a);
+    if (cmd == "station")
+        return RunStation(a.values);
     Die("unknown command " + cmd);
 }

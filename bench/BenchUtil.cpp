@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -229,6 +231,27 @@ int64_t ThreadCpuNs(pid_t pid)
     return total;
 }
 
+int TaskCount(pid_t pid)
+{
+    int n = 0;
+    ForEachTask(pid, [&](const std::string&) { ++n; });
+    return n;
+}
+
+bool WaitExit(Child& child, int timeoutMs)
+{
+    int fd = static_cast<int>(::syscall(SYS_pidfd_open, child.Pid(), 0));
+    if (fd < 0)
+        return child.Wait(timeoutMs);
+    struct pollfd p = {fd, POLLIN, 0};
+    int r;
+    do
+        r = ::poll(&p, 1, timeoutMs);
+    while (r < 0 && errno == EINTR);
+    ::close(fd);
+    return child.Wait(r > 0 ? 1000 : 0);
+}
+
 int64_t VoluntarySwitches(pid_t pid)
 {
     int64_t total = 0;
@@ -281,6 +304,57 @@ AwakeCpus::~AwakeCpus()
     m_Stop = true;
     for (std::thread& t : m_Threads)
         t.join();
+}
+
+std::string TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zv-bench-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data())) {
+        std::fprintf(stderr, "zv-bench: mkdtemp failed: %s\n", std::strerror(errno));
+        std::exit(1);
+    }
+    return buf.data();
+}
+
+void RemoveDir(const std::string& dir)
+{
+    std::string cmd = "rm -rf '" + dir + "'";
+    if (std::system(cmd.c_str()) != 0)
+        std::fprintf(stderr, "zv-bench: could not remove %s\n", dir.c_str());
+}
+
+double WireSeconds(long long size, int block, long baud)
+{
+    long long blocks = (size + block - 1) / block;
+    long long bytes = 12 + 8 + blocks * 20 + size + 8;
+    return static_cast<double>(bytes) * 10.0 / static_cast<double>(baud);
+}
+
+bool WaitForPtyLine(const std::string& path, std::string& slave, Child& box)
+{
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < deadline) {
+        std::string out = ReadText(path);
+        size_t nl = out.find('\n');
+        if (out.rfind("PTY ", 0) == 0 && nl != std::string::npos) {
+            slave = out.substr(4, nl - 4);
+            return true;
+        }
+        if (box.Wait(0))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+bool ParseServed(const std::string& out, unsigned long long& bytes, unsigned long long& blocks, double& secs)
+{
+    size_t at = out.rfind("Served ");
+    return at != std::string::npos &&
+           std::sscanf(out.c_str() + at, "Served %llu bytes in %llu blocks, %lf s", &bytes, &blocks, &secs) == 3;
 }
 
 }  // namespace bench

@@ -59,6 +59,8 @@ public:
     int ExitCode() const { return m_Code; }
     // User + system CPU of the whole process tree's life (after Wait).
     double CpuSeconds() const;
+    // The kernel's accounting of the whole life, context switches included.
+    const struct rusage& Usage() const { return m_Usage; }
     Clock::time_point Started() const { return m_Start; }
     Clock::time_point Ended() const { return m_End; }
     double WallSeconds() const { return Seconds(m_End - m_Start); }
@@ -90,12 +92,36 @@ private:
     std::vector<std::thread> m_Threads;
 };
 
+// Waits up to timeoutMs for the child to end and reaps it, without waking
+// meanwhile (a pidfd), so the end time is exact.
+bool WaitExit(Child& child, int timeoutMs);
+
 // CPU time (ns) of all live threads of pid, from the scheduler's accounting.
 int64_t ThreadCpuNs(pid_t pid);
 // Voluntary context switches (sleeps) of all live threads of pid.
 int64_t VoluntarySwitches(pid_t pid);
+// Threads of pid.
+int TaskCount(pid_t pid);
 
 std::string ReadText(const std::string& path);
 std::vector<unsigned char> ReadBinary(const std::string& path);
+
+// A fresh directory under $TMPDIR (or /tmp); exits the bench if none can be
+// made. RemoveDir deletes it with everything in it.
+std::string TempDir();
+void RemoveDir(const std::string& dir);
+
+// Wire time of a whole download at baud: hello + ack, one 12-byte request
+// and one (n + 8)-byte reply per block, FT_DONE; 10 bit times a byte. The
+// stop-and-wait limit every efficiency figure is measured against.
+double WireSeconds(long long size, int block, long baud);
+
+// Reads the simulator's first line, "PTY <slave path>", from its stdout
+// file; false if it ends or stays silent for 5 s.
+bool WaitForPtyLine(const std::string& path, std::string& slave, Child& box);
+
+// "Served N bytes in M blocks, X s" from the CLI's last lines (the last
+// such line in out).
+bool ParseServed(const std::string& out, unsigned long long& bytes, unsigned long long& blocks, double& secs);
 
 }  // namespace bench
