@@ -17,6 +17,7 @@
 // run (see AwakeCpus), to tell the host's own time from a virtual
 // machine's wake-up delays.
 #include "BenchUtil.h"
+#include "BoxFrames.h"
 #include "StationBench.h"
 
 #include "protocol/Frame.h"
@@ -59,40 +60,6 @@ struct Args {
 {
     std::fprintf(stderr, "zv-bench: %s\n", text.c_str());
     std::exit(1);
-}
-
-std::vector<unsigned char> MakeFrame(unsigned char tag, unsigned char type, const unsigned char* payload,
-                                     unsigned char len)
-{
-    std::vector<unsigned char> out(len + 8u);
-    EncodeFrame(tag, type, payload, len, out.data());
-    return out;
-}
-
-std::vector<unsigned char> DataRequest(unsigned char tag, long offset, int n)
-{
-    unsigned char p[4] = {static_cast<unsigned char>(n), static_cast<unsigned char>(offset >> 16),
-                          static_cast<unsigned char>(offset >> 8), static_cast<unsigned char>(offset)};
-    return MakeFrame(tag, FT_DATA_REQ, p, 4);
-}
-
-// Greets until acknowledged: the host flushes the line when it opens the
-// port, so the first hello can be lost.
-bool Greet(int master, unsigned char tag)
-{
-    auto hello = MakeFrame(tag, FT_HELLO, nullptr, 0);
-    auto ack = MakeFrame(tag, FT_HELLO_ACK, nullptr, 0);
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (!WriteAll(master, hello.data(), hello.size(), 1000))
-            return false;
-        unsigned char got[8];
-        if (ReadExact(master, got, sizeof got, 100)) {
-            if (std::memcmp(got, ack.data(), 8) == 0)
-                return true;
-            Drain(master, 50);
-        }
-    }
-    return false;
 }
 
 struct Stats {
@@ -405,11 +372,6 @@ void HoldUntil(Clock::time_point t)
         std::this_thread::sleep_until(t - std::chrono::microseconds(300));
     while (Clock::now() < t) {
     }
-}
-
-Clock::duration WireTime(long bytes, long baud)
-{
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(bytes * 10 * 1000000000LL / baud));
 }
 
 // The bench plays a box with exact wire timing: a request reaches the host

@@ -1,8 +1,15 @@
 #include "MachineCpu.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
+
+#include <pthread.h>
+#include <sched.h>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -19,13 +26,13 @@ double RusageSeconds(int who)
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// CPU seconds of every kworker thread, from /proc/PID/stat.
-double KworkerSeconds(double hz)
+// CPU seconds of every kworker thread by pid, from /proc/PID/stat.
+std::map<int, double> KworkerSeconds(double hz)
 {
-    double total = 0;
+    std::map<int, double> out;
     DIR* d = ::opendir("/proc");
     if (!d)
-        return 0;
+        return out;
     while (struct dirent* e = ::readdir(d)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
             continue;
@@ -33,8 +40,7 @@ double KworkerSeconds(double hz)
         std::string stat;
         std::getline(in, stat);
         size_t open = stat.find('('), close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos ||
-            stat.compare(open + 1, 7, "kworker") != 0)
+        if (open == std::string::npos || close == std::string::npos || stat.compare(open + 1, 7, "kworker") != 0)
             continue;
         // After the name: state, then utime and stime are the 12th and
         // 13th fields.
@@ -44,10 +50,10 @@ double KworkerSeconds(double hz)
         for (int i = 0; i < 11 && rest >> field; ++i) {
         }
         rest >> utime >> stime;
-        total += static_cast<double>(utime + stime) / hz;
+        out[std::atoi(e->d_name)] = static_cast<double>(utime + stime) / hz;
     }
     ::closedir(d);
-    return total;
+    return out;
 }
 
 }  // namespace
@@ -68,6 +74,52 @@ CpuSnapshot TakeCpu()
     std::ifstream loadavg("/proc/loadavg");
     loadavg >> s.load;
     return s;
+}
+
+double KworkerDelta(const CpuSnapshot& before, const CpuSnapshot& after)
+{
+    double total = 0;
+    for (const auto& k : after.kworkers) {
+        auto was = before.kworkers.find(k.first);
+        total += k.second - (was == before.kworkers.end() ? 0.0 : was->second);
+    }
+    return total;
+}
+
+SpinCheck CheckSpinning(int threads, int seconds)
+{
+    std::vector<SpinCheck> each(static_cast<size_t>(threads));
+    std::vector<std::thread> pool;
+    const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
+    for (int i = 0; i < threads; ++i) {
+        pool.emplace_back([&each, i, seconds] {
+            const auto end = Clock::now() + std::chrono::seconds(seconds);
+            auto last = Clock::now();
+            SpinCheck& c = each[static_cast<size_t>(i)];
+            for (auto now = last; now < end; last = now, now = Clock::now()) {
+                double gap = std::chrono::duration<double, std::milli>(now - last).count();
+                if (gap > 1.0) {
+                    c.lostS += gap / 1000.0;
+                    ++c.gaps;
+                }
+                c.maxGapMs = std::max(c.maxGapMs, gap);
+            }
+        });
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(static_cast<int>(i % cpus), &set);
+        ::pthread_setaffinity_np(pool.back().native_handle(), sizeof set, &set);
+    }
+    for (std::thread& t : pool)
+        t.join();
+    SpinCheck sum;
+    for (const SpinCheck& c : each) {
+        sum.lostS += c.lostS / threads;
+        sum.gaps += c.gaps;
+        sum.maxGapMs = std::max(sum.maxGapMs, c.maxGapMs);
+    }
+    sum.lostS /= seconds;  // as a share of the time
+    return sum;
 }
 
 }  // namespace bench

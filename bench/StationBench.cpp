@@ -2,6 +2,7 @@
 
 #include "BenchUtil.h"
 #include "MachineCpu.h"
+#include "StationBoxes.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,22 +14,10 @@
 #include <sstream>
 #include <vector>
 
-#include <sched.h>
 #include <unistd.h>
 
 namespace bench {
 namespace {
-
-struct StationArgs {
-    std::string cli, boxsim, file;
-    int ports = 1;
-    long baud = 115200;
-    bool awake = false;
-    bool separate = false;  // one CLI process per port instead of one run
-    bool boxesIdle = false;  // simulators at SCHED_IDLE: they never delay the CLI
-    int idleSeconds = 0;
-    double limitSeconds = 0;  // 0: from the wire time
-};
 
 bool ParseArgs(const std::map<std::string, std::string>& m, StationArgs& a)
 {
@@ -45,13 +34,18 @@ bool ParseArgs(const std::map<std::string, std::string>& m, StationArgs& a)
         a.baud = std::atol(get("baud").c_str());
     a.awake = get("awake") == "1";
     a.separate = get("separate") == "1";
-    a.boxesIdle = get("box-sched") == "idle";
+    a.benchBoxes = get("boxes") == "bench";
     a.idleSeconds = std::atoi(get("idle-seconds").c_str());
     a.limitSeconds = std::atof(get("limit").c_str());
+    a.spinSeconds = std::atoi(get("spin-seconds").c_str());
+    if (!get("spinners").empty())
+        a.spinners = std::atoi(get("spinners").c_str());
+    if (a.spinSeconds > 0)
+        return a.spinners >= 1 && a.spinners <= 64;
     if (a.cli.empty() || a.file.empty() || a.ports < 1 || a.ports > 256 || a.baud < 0 ||
-        (a.idleSeconds == 0 && a.boxsim.empty())) {
+        (a.idleSeconds == 0 && !a.benchBoxes && a.boxsim.empty()) || (a.benchBoxes && a.baud == 0)) {
         std::fprintf(stderr, "zv-bench station: needs --cli, --file, --ports 1..256 and --boxsim "
-                             "(or --idle-seconds S)\n");
+                             "(or --boxes bench with a --baud, or --idle-seconds S)\n");
         return false;
     }
     return true;
@@ -140,13 +134,7 @@ bool StartBoxes(const StationArgs& a, const std::string& dir, std::vector<std::u
                          "--baud", std::to_string(a.baud), "-q"};
         p.launch.stdoutPath = dir + "/box" + std::to_string(i) + ".out";
         p.launch.stderrPath = dir + "/box" + std::to_string(i) + ".err";
-        bool started = p.box.Start(p.launch);
-        if (started && a.boxesIdle) {
-            // Before it opens its pty; a simulator has one thread.
-            struct sched_param sp = {};
-            started = ::sched_setscheduler(p.box.Pid(), SCHED_IDLE, &sp) == 0;
-        }
-        if (!started || !WaitForPtyLine(p.launch.stdoutPath, p.slave, p.box)) {
+        if (!p.box.Start(p.launch) || !WaitForPtyLine(p.launch.stdoutPath, p.slave, p.box)) {
             std::fprintf(stderr, "zv-bench station: simulator %d did not announce its pty: %s\n", i,
                          ReadText(p.launch.stderrPath).c_str());
             return false;
@@ -292,17 +280,17 @@ int Serve(const StationArgs& a)
     for (auto& p : ports)
         boxCpu += p->box.CpuSeconds();
     const double window = Seconds(cpu1.at - cpu0.at);
-    const double kworkers = cpu1.kworkers - cpu0.kworkers;
+    const double kworkers = KworkerDelta(cpu0, cpu1);
     const double others = (cpu1.busy - cpu0.busy) - (cpu1.ours - cpu0.ours) - kworkers;
     Spread e = SpreadOf(eff), s = SpreadOf(steady), r = SpreadOf(rate);
     std::printf(
-        "RESULT station awake=%d baud=%ld ports=%d separate=%d box_sched=%s size=%lld wall_s=%.3f run_eff_pct=%.2f "
+        "RESULT station awake=%d baud=%ld ports=%d separate=%d size=%lld wall_s=%.3f run_eff_pct=%.2f "
         "eff_min=%.2f eff_median=%.2f eff_max=%.2f steady_min=%.2f steady_median=%.2f steady_max=%.2f "
         "port_Bps_min=%.1f port_Bps_median=%.1f slowest=%s cli_cpu_s=%.3f cli_cpu_pct=%.3f "
         "cli_cpu_pct_per_port=%.3f cli_us_per_block=%.1f cli_switches_per_block=%.2f "
         "boxes_cpu_s=%.3f boxes_cpu_pct=%.1f kworkers_pct=%.1f others_pct=%.1f steal_pct=%.1f load_before=%s "
         "load_after=%s completed=%d boxes_ok=%d retries=%llu rerequests=%llu bad_frames=%llu cli_ok=%d/%zu\n",
-        awake.Count() > 0 ? 1 : 0, a.baud, a.ports, a.separate ? 1 : 0, a.boxesIdle ? "idle" : "normal", size, wall,
+        awake.Count() > 0 ? 1 : 0, a.baud, a.ports, a.separate ? 1 : 0, size, wall,
         a.baud > 0 ? wire / wall * 100.0 : 0.0, e.min, e.median, e.max, s.min, s.median, s.max, r.min, r.median,
         slowest.empty() ? "-" : slowest.c_str(), cliCpu, cliCpu / wall * 100.0, cliCpu / wall * 100.0 / a.ports,
         blocks ? cliCpu * 1e6 / static_cast<double>(blocks) : 0.0,
@@ -365,7 +353,7 @@ int Idle(const StationArgs& a)
     }
     double pct = static_cast<double>(cpu1 - cpu0) / 1e9 / secs * 100.0;
     double wakeups = static_cast<double>(sw1 - sw0) / secs;
-    double others = (m1.busy - m0.busy) - (m1.ours - m0.ours) - (m1.kworkers - m0.kworkers) -
+    double others = (m1.busy - m0.busy) - (m1.ours - m0.ours) - KworkerDelta(m0, m1) -
                     static_cast<double>(cpu1 - cpu0) / 1e9;
     std::printf("RESULT station_idle ports=%d seconds=%.1f cpu_ms=%.2f cpu_pct=%.3f cpu_pct_per_port=%.4f "
                 "wakeups_per_s=%.1f wakeups_per_s_per_port=%.1f threads=%d others_pct=%.1f load_before=%s "
@@ -383,7 +371,16 @@ int RunStation(const std::map<std::string, std::string>& args)
     StationArgs a;
     if (!ParseArgs(args, a))
         return 2;
-    return a.idleSeconds > 0 ? Idle(a) : Serve(a);
+    if (a.spinSeconds > 0) {
+        SpinCheck c = CheckSpinning(a.spinners, a.spinSeconds);
+        std::printf("RESULT station_spin spinners=%d seconds=%d lost_pct=%.1f gaps_per_s=%.1f max_gap_ms=%.1f\n",
+                    a.spinners, a.spinSeconds, c.lostS * 100.0, static_cast<double>(c.gaps) / a.spinSeconds,
+                    c.maxGapMs);
+        return 0;
+    }
+    if (a.idleSeconds > 0)
+        return Idle(a);
+    return a.benchBoxes ? ServeBenchBoxes(a) : Serve(a);
 }
 
 }  // namespace bench

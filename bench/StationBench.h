@@ -3,8 +3,11 @@
 // one "RESULT station ..." line: each port's efficiency against the
 // stop-and-wait limit (the same model as zv-bench line), the CLI's CPU in
 // total and per port, the simulators' CPU, and what the rest of the machine
-// used meanwhile. With --idle-seconds it measures the CLI waiting on that
-// many silent ports instead ("RESULT station_idle ...").
+// used meanwhile. With --boxes bench the bench plays the boxes itself
+// ("RESULT station_bench ...", see StationBoxes.h); with --idle-seconds it
+// measures the CLI waiting on that many silent ports ("RESULT station_idle
+// ..."); with --spin-seconds it only checks what the machine takes from
+// spinning threads ("RESULT station_spin ...", see MachineCpu.h).
 #pragma once
 
 #include <map>
@@ -12,10 +15,24 @@
 
 namespace bench {
 
+struct StationArgs {
+    std::string cli, boxsim, file;
+    int ports = 1;
+    long baud = 115200;
+    bool awake = false;       // keep every CPU from halting
+    bool separate = false;    // one CLI process per port instead of one run
+    bool benchBoxes = false;  // the bench plays the boxes instead of simulators
+    int idleSeconds = 0;
+    int spinSeconds = 0, spinners = 2;  // the machine check, see CheckSpinning
+    double limitSeconds = 0;  // 0: from the wire time
+};
+
 // Keys (without "--"): cli, boxsim, file, ports, baud (0: unpaced),
 // awake (1: keep every CPU from halting), separate (1: one CLI process per
-// port, the control for one run serving them all), box-sched (idle: the
-// simulators at SCHED_IDLE), idle-seconds, limit (seconds).
+// port, the control for one run serving them all), boxes (bench: the
+// bench's own boxes, see StationBoxes.h), idle-seconds, limit (seconds);
+// spin-seconds S with spinners N: no CLI, the machine check of
+// CheckSpinning ("RESULT station_spin ...").
 int RunStation(const std::map<std::string, std::string>& args);
 
 }  // namespace bench

@@ -41,11 +41,12 @@ log=$work/results.log
 
 KiB=1024
 if ((quick)); then
-    counts="1 4" awakes="0" controls="4" paced=$((16 * KiB)) unpaced=$((256 * KiB)) many=4 idle_s=2
+    counts="1 4" awakes="0" controls="4" paced=$((16 * KiB)) unpaced=$((256 * KiB)) many=4 idle_s=2 spin_s=2
 else
     # 256 KiB is 1028 blocks, 24.6 s of wire time per port: the per-block
     # figures settle well within that, and the whole set stays in minutes.
-    counts="1 8 16 32" awakes="1 0" controls="16 32" paced=$((256 * KiB)) unpaced=$((1024 * KiB)) many=32 idle_s=10
+    counts="1 8 16 32" awakes="1 0" controls="16 32" paced=$((256 * KiB)) unpaced=$((1024 * KiB)) many=32
+    idle_s=10 spin_s=10
 fi
 head -c "$paced" /dev/urandom >"$work/paced.wzb"
 head -c "$unpaced" /dev/urandom >"$work/unpaced.wzb"
@@ -58,21 +59,24 @@ run() {
     # A failed run still prints its RESULT line; the report shows its boxes.
     "$zvb" station --cli "$cli" "$@" | tee -a "$log" | grep '^RESULT' >&2 || true
 }
-paced() { run --boxsim "$box" --file "$work/paced.wzb" --baud 115200 "$@"; }
+paced() { run --file "$work/paced.wzb" --baud 115200 "$@"; }
+# What the host takes from CPUs that never rest (what --awake does).
+for n in 1 2; do
+    run --spin-seconds "$spin_s" --spinners "$n"
+done
 for n in $counts; do
     for awake in $awakes; do
-        paced --ports "$n" --awake "$awake"
+        paced --boxsim "$box" --ports "$n" --awake "$awake"
     done
 done
-# Two controls, with the first CPU setting: as many single-port CLI
-# processes side by side; and the simulators at SCHED_IDLE, so that their
-# busy-waiting never holds a CPU the CLI's threads wake on.
-control_awake=${awakes%% *}
+# The control: as many single-port CLI processes side by side.
 for n in $controls; do
-    paced --ports "$n" --awake "$control_awake" --separate 1
+    paced --boxsim "$box" --ports "$n" --awake 0 --separate 1
 done
-for n in 1 $controls; do
-    paced --ports "$n" --awake "$control_awake" --box-sched idle
+for n in $counts; do
+    for awake in $awakes; do
+        paced --boxes bench --ports "$n" --awake "$awake"
+    done
 done
 for n in 1 "$many"; do
     run --boxsim "$box" --file "$work/unpaced.wzb" --ports "$n" --baud 0
@@ -92,64 +96,99 @@ line() {
     head -1 <<<"$lines"
 }
 kib() { awk -v b="$1" 'BEGIN { printf "%g KiB", b / 1024 }'; }
+points() { awk -v a="$1" -v r="$2" 'BEGIN { if (a == "" || r == "") print "–"; else printf "%+.2f", a - r }'; }
+cpus() { [[ $1 == 1 ]] && echo "kept awake" || echo "idle"; }
 
 report() {
+    local n awake ref l
     echo "## 5. Station: many ports in one run"
     echo
-    echo "One \`zurivavave-cli\` run serves N simulated boxes at once, one"
-    echo "\`zurivavave-boxsim --pty --baud 115200\` process per port, every port"
-    echo "with its own threads in the CLI. Each port's efficiency uses the model of"
-    echo "section 2: the exact wire time of the download against the time from"
-    echo "starting the CLI to the end of that port's box (the \`end\` of its \`--json\`"
-    echo "record); \"steady\" is the port's interval between consecutive replies"
-    echo "against one block's wire time. CLI CPU is user + system time of the whole"
-    echo "process from \`wait4()\` over the CLI's wall time, in % of one core (the"
-    echo "machine has 2); the simulators' CPU is the sum over all of them. \"others\""
-    echo "is what the rest of the machine used meanwhile: /proc/stat busy time less"
-    echo "the bench, its keep-awake spinners, its children and, in brackets, the"
-    echo "kernel's workers (a pty hands its data on in them, so most of that is ours)."
-    echo "The load average counts the run's own processes too."
+    echo "One \`zurivavave-cli\` run serves N boxes at once on N pseudo-terminals,"
+    echo "every port with its own threads in the CLI, paced to 115200 baud. Run by"
+    echo "\`bench/station.sh$([[ $quick == 1 ]] && echo ' --quick')\` on $started: $(nproc) CPUs ($(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)), $(uname -sr),"
+    echo "$(kib "$paced") per port, ${elapsed} s in all. Before it: \`$(sed 's/^ *//' <<<"$uptime_before")\`."
     echo
-    echo "Run by \`bench/station.sh$([[ $quick == 1 ]] && echo ' --quick')\` on $started, $(nproc) CPUs ($(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)), $(uname -sr), $(kib "$paced") paced per port, ${elapsed} s in all. Before it: \`$(sed 's/^ *//' <<<"$uptime_before")\`."
+    echo "Each port's efficiency uses the model of section 2: the exact wire time of"
+    echo "the download against the time from starting the CLI to the end of that"
+    echo "port's box (the \`end\` of its \`--json\` record); \"steady\" is the port's"
+    echo "interval between consecutive replies against one block's wire time. CLI"
+    echo "CPU is user + system time of the whole process from \`wait4()\` over its"
+    echo "wall time, in % of one core (the machine has 2). \"others\" is what the rest"
+    echo "of the machine used meanwhile: /proc/stat busy time less the bench, its"
+    echo "keep-awake spinners, its children and, in brackets, the kernel's workers"
+    echo "(a pty hands its data on in them, so most of that is ours). The load"
+    echo "average counts the run's own processes too."
+    echo
+    echo "### Against the simulator: one \`zurivavave-boxsim --pty --baud 115200\` per port"
     echo
     echo "| ports | CPUs | port efficiency % min / median / max | worst port vs 1 port, points | steady % min / median / max | CLI CPU % total | CLI CPU % per port | CLI µs per block | simulators' CPU % | others' CPU % (kernel workers) | load 1 min before / after | boxes OK |"
     echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
-    local n awake ref cpus
-    # prow LINE LABEL CPUS REF: one row of the paced table.
+    # prow LINE LABEL CPUS REF: one row of the table.
     prow() {
         local l=$1
         [[ -n $l ]] || return 0
-        echo "| $2 | $3 | $(get "$l" eff_min) / $(get "$l" eff_median) / $(get "$l" eff_max) | $(awk -v a="$(get "$l" eff_min)" -v r="$4" 'BEGIN { printf "%+.2f", a - r }') | $(get "$l" steady_min) / $(get "$l" steady_median) / $(get "$l" steady_max) | $(get "$l" cli_cpu_pct) | **$(get "$l" cli_cpu_pct_per_port)** | $(get "$l" cli_us_per_block) | $(get "$l" boxes_cpu_pct) | $(get "$l" others_pct) ($(get "$l" kworkers_pct)) | $(get "$l" load_before) / $(get "$l" load_after) | $(get "$l" boxes_ok) of $(get "$l" ports) |"
+        echo "| $2 | $3 | $(get "$l" eff_min) / $(get "$l" eff_median) / $(get "$l" eff_max) | $(points "$(get "$l" eff_min)" "$4") | $(get "$l" steady_min) / $(get "$l" steady_median) / $(get "$l" steady_max) | $(get "$l" cli_cpu_pct) | **$(get "$l" cli_cpu_pct_per_port)** | $(get "$l" cli_us_per_block) | $(get "$l" boxes_cpu_pct) | $(get "$l" others_pct) ($(get "$l" kworkers_pct)) | $(get "$l" load_before) / $(get "$l" load_after) | $(get "$l" boxes_ok) of $(get "$l" ports) |"
     }
     for awake in $awakes; do
-        cpus=$([[ $awake == 1 ]] && echo "kept awake" || echo "idle")
-        ref=$(get "$(line station "awake=$awake baud=115200 ports=1 separate=0 box_sched=normal")" eff_median)
+        ref=$(get "$(line station "awake=$awake baud=115200 ports=1 separate=0")" eff_median)
         for n in $counts; do
-            prow "$(line station "awake=$awake baud=115200 ports=$n separate=0 box_sched=normal")" "$n" "$cpus" "$ref"
+            prow "$(line station "awake=$awake baud=115200 ports=$n separate=0")" "$n" "$(cpus "$awake")" "$ref"
         done
     done
-    cpus=$([[ $control_awake == 1 ]] && echo "kept awake" || echo "idle")
-    ref=$(get "$(line station "awake=$control_awake baud=115200 ports=1 separate=0 box_sched=normal")" eff_median)
+    ref=$(get "$(line station "awake=0 baud=115200 ports=1 separate=0")" eff_median)
     for n in $controls; do
-        prow "$(line station "awake=$control_awake baud=115200 ports=$n separate=1")" "$n, one CLI process per port" "$cpus" "$ref"
+        prow "$(line station "awake=0 baud=115200 ports=$n separate=1")" "$n, one CLI process per port" idle "$ref"
     done
-    ref=$(get "$(line station "awake=$control_awake baud=115200 ports=1 box_sched=idle")" eff_median)
-    for n in 1 $controls; do
-        prow "$(line station "awake=$control_awake baud=115200 ports=$n box_sched=idle")" "$n, simulators at SCHED_IDLE" "$cpus" "$ref"
+    echo
+    echo "The last rows are the control: the same boxes served by as many"
+    echo "single-port runs side by side, so whatever one run serving every port"
+    echo "costs beyond that shows as the difference."
+    echo
+    echo "### Against the bench's own boxes: one thread per port, exact wire timing"
+    echo
+    echo "A simulator busy-waits through every request it sends (12 bytes, 1 ms at"
+    echo "115200), and it times a reply's wire from the moment it wakes to read it,"
+    echo "so its own scheduling delays count as line time; with many of them on 2"
+    echo "CPUs that is their cost, not the CLI's. Here \`zv-bench station --boxes"
+    echo "bench\` plays every box in one thread per port (the model of the \`ideal\`"
+    echo "rows of section 2), which sleeps instead of spinning and runs at"
+    echo "SCHED_FIFO, so it neither holds a CPU a CLI thread wakes on nor waits"
+    echo "behind one. Efficiency: wire time of all blocks against the time from the"
+    echo "first request to the last reply; \"beyond the wire\" is the rest per block;"
+    echo "the answer time runs from handing a request over to the first byte of its"
+    echo "reply; the boxes' own lateness in handing requests over is in the total."
+    echo
+    echo "| ports | CPUs | port efficiency % min / median / max | worst port vs 1 port, points | beyond the wire µs/block, median / worst port | answer µs median / p99 / max | answers > 5 ms | boxes late µs/block | CLI CPU % total | CLI CPU % per port | CLI µs per block | others' CPU % (kernel workers) | load 1 min before / after | boxes OK |"
+    echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+    for awake in $awakes; do
+        ref=$(get "$(line station_bench "awake=$awake ports=1")" eff_median)
+        for n in $counts; do
+            l=$(line station_bench "awake=$awake ports=$n")
+            [[ -n $l ]] || continue
+            echo "| $n | $(cpus "$awake") | $(get "$l" eff_min) / $(get "$l" eff_median) / $(get "$l" eff_max) | $(points "$(get "$l" eff_min)" "$ref") | $(get "$l" host_us_per_block_median) / $(get "$l" host_us_per_block_max) | $(get "$l" turnaround_median_us) / $(get "$l" turnaround_p99_us) / $(get "$l" turnaround_max_us) | $(get "$l" slow_5ms) | $(get "$l" box_late_us_per_block) | $(get "$l" cli_cpu_pct) | **$(get "$l" cli_cpu_pct_per_port)** | $(get "$l" cli_us_per_block) | $(get "$l" others_pct) ($(get "$l" kworkers_pct)) | $(get "$l" load_before) / $(get "$l" load_after) | $(get "$l" boxes_ok) of $n |"
+        done
     done
     echo
     echo "Targets: every port within 1 point of the single-port efficiency up to 16"
     echo "ports (\"worst port vs 1 port\" sets the slowest port against the 1-port run"
-    echo "of the same series; section 2 has the single-port figure over a longer"
-    echo "file); the CLI under 2 % of one core per port."
+    echo "of the same series; section 2 has the single-port figures over longer"
+    echo "files); the CLI under 2 % of one core per port."
     echo
-    echo "The controls: \"one CLI process per port\" serves the same boxes with as many"
-    echo "single-port runs side by side, so whatever one run serving every port costs"
-    echo "beyond that shows as the difference. \"Simulators at SCHED_IDLE\" runs every"
-    echo "simulator in the lowest scheduling class, so any CLI thread that wakes takes"
-    echo "a CPU from them at once: a simulator busy-waits through each request it"
-    echo "sends (12 bytes, 1 ms at 115200) and takes a reply's wire time from the"
-    echo "moment it wakes to read it, so its own scheduling delays count as line time."
+    echo "### Machine check: what the host takes from CPUs that never rest"
+    echo
+    echo "Threads pinned one per CPU spin and time every gap of more than 1 ms"
+    echo "between two clock readings. The guest counts no steal time for it, but the"
+    echo "time is gone; \`--awake\` keeps the CPUs busy in just this way."
+    echo
+    echo "| spinning threads | seconds | time lost % | gaps/s | longest gap ms |"
+    echo "|---|---|---|---|---|"
+    for n in 1 2; do
+        l=$(line station_spin "spinners=$n")
+        [[ -n $l ]] || continue
+        echo "| $n | $(get "$l" seconds) | $(get "$l" lost_pct) | $(get "$l" gaps_per_s) | $(get "$l" max_gap_ms) |"
+    done
+    echo
+    echo "### CLI cost without pacing, and while waiting"
     echo
     echo "Unpaced (\`--baud 0\`): the simulators ask as fast as the CLI answers, so the"
     echo "CPUs are the limit and the figure that counts is the CLI's CPU per block."
@@ -170,6 +209,8 @@ report() {
         [[ -n $l ]] || continue
         echo "| $n | $(get "$l" seconds) | $(get "$l" cpu_pct) | $(get "$l" cpu_pct_per_port) | $(get "$l" wakeups_per_s) | $(get "$l" wakeups_per_s_per_port) | $(get "$l" threads) | $(get "$l" others_pct) |"
     done
+    echo
+    echo "Raw results of this section:"
     echo
     echo '```'
     grep '^RESULT' "$log" || true
