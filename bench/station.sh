@@ -116,8 +116,9 @@ report() {
     echo "wall time, in % of one core (the machine has 2). \"others\" is what the rest"
     echo "of the machine used meanwhile: /proc/stat busy time less the bench, its"
     echo "keep-awake spinners, its children and, in brackets, the kernel's workers"
-    echo "(a pty hands its data on in them, so most of that is ours). The load"
-    echo "average counts the run's own processes too."
+    echo "(a pty hands its data on in them, so most of that is ours); /proc/stat is"
+    echo "sampled on timer ticks, so it is good to a few % of a core, less on the"
+    echo "short unpaced runs. The load average counts the run's own processes too."
     echo
     echo "### Against the simulator: one \`zurivavave-boxsim --pty --baud 115200\` per port"
     echo
