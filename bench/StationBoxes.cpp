@@ -176,7 +176,8 @@ int ServeBenchBoxes(const StationArgs& a)
     auto mid = [](const std::vector<double>& v) { return v.empty() ? 0.0 : v[v.size() / 2]; };
     std::printf("RESULT station_bench awake=%d baud=%ld ports=%d size=%zu wall_s=%.3f eff_min=%.2f eff_median=%.2f "
                 "eff_max=%.2f host_us_per_block_median=%.1f host_us_per_block_max=%.1f turnaround_median_us=%.1f "
-                "turnaround_p90_us=%.1f turnaround_p99_us=%.1f turnaround_max_us=%.1f slow_5ms=%zu box_late_us_per_block=%.1f cli_cpu_s=%.3f cli_cpu_pct=%.3f "
+                "turnaround_p90_us=%.1f turnaround_p99_us=%.1f turnaround_max_us=%.1f slow_5ms=%zu "
+                "box_late_us_per_block=%.1f cli_cpu_s=%.3f cli_cpu_pct=%.3f "
                 "cli_cpu_pct_per_port=%.3f cli_us_per_block=%.1f boxes_cpu_pct=%.2f kworkers_pct=%.1f others_pct=%.1f "
                 "load_before=%s load_after=%s fifo=%d boxes_ok=%d bad=%ld cli_exit=%d completed=%d\n",
                 awake.Count() > 0 ? 1 : 0, a.baud, a.ports, file.size(), wall, eff.empty() ? 0 : eff.front(),
