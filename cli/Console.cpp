@@ -45,6 +45,38 @@ std::string Eta(double seconds)
 
 }  // namespace
 
+namespace {
+
+// The progress figures of a port; over: its box has ended, so there is no
+// rate, time left or stall to show.
+struct ProgressFields {
+    Field pct, bytes, rate, eta;
+};
+
+ProgressFields FieldsOf(const PortProgress& p, bool over)
+{
+    ProgressFields f;
+    char text[96];
+    std::snprintf(text, sizeof text, "%3d%%", p.percent);
+    f.pct.text = text;
+    std::snprintf(text, sizeof text, "%llu/%lld bytes", static_cast<unsigned long long>(p.requested),
+                  static_cast<long long>(p.addressable));
+    f.bytes.text = text;
+    if (over)
+        return f;
+    if (p.rate > 0) {
+        f.rate.text = FormatRate(p.rate);
+        if (p.eta >= 0)
+            f.eta.text = Eta(p.eta);
+    } else if (p.served > 0 && p.percent < 100) {
+        // Nothing went out over the last seconds.
+        f.rate = Field{"stalled", Tone::Warn};
+    }
+    return f;
+}
+
+}  // namespace
+
 std::string FormatRate(double bytesPerSecond)
 {
     char text[32];
@@ -57,21 +89,8 @@ std::string FormatRate(double bytesPerSecond)
 
 std::string FormatProgress(const PortProgress& p, size_t width)
 {
-    char text[96];
-    std::snprintf(text, sizeof text, "%3d%%", p.percent);
-    const std::string pct = text;
-    std::snprintf(text, sizeof text, "%llu/%lld bytes", static_cast<unsigned long long>(p.requested),
-                  static_cast<long long>(p.addressable));
-    const std::string bytes = text;
-    std::string rate, eta;
-    if (p.rate > 0) {
-        rate = FormatRate(p.rate);
-        if (p.eta >= 0)
-            eta = Eta(p.eta);
-    } else if (p.served > 0 && p.percent < 100) {
-        // Nothing went out over the last seconds.
-        rate = "stalled";
-    }
+    const ProgressFields f = FieldsOf(p, false);
+    const std::string pct = f.pct.text, bytes = f.bytes.text, rate = f.rate.text, eta = f.eta.text;
     const std::vector<std::vector<std::string>> tries = {
         {pct, bytes, rate, eta}, {pct, rate, eta}, {pct, rate}, {pct}};
     for (const auto& t : tries) {
@@ -326,24 +345,15 @@ std::string CConsole::BoardLine(const Slot& s, size_t room, bool shortLabels) co
     // they give way on a narrow terminal (bytes first, the tallies last).
     const PortProgress& p = s.progress;
     const bool progress = s.hasProgress && p.served > 0;
-    char text[96];
     Field pct, bytes, rate, eta, counts, last;
     if (progress) {
-        std::snprintf(text, sizeof text, "%3d%%", p.percent);
-        pct.text = text;
-        std::snprintf(text, sizeof text, "%llu/%lld bytes", static_cast<unsigned long long>(p.requested),
-                      static_cast<long long>(p.addressable));
-        bytes.text = text;
-        if (!s.progressOver) {
-            if (p.rate > 0) {
-                rate.text = FormatRate(p.rate);
-                if (p.eta >= 0)
-                    eta.text = Eta(p.eta);
-            } else if (p.percent < 100) {
-                rate = Field{"stalled", Tone::Warn};
-            }
-        }
+        const ProgressFields f = FieldsOf(p, s.progressOver);
+        pct = f.pct;
+        bytes = f.bytes;
+        rate = f.rate;
+        eta = f.eta;
     }
+    char text[96];
     if (m_Shift) {
         std::snprintf(text, sizeof text, "ok %d  failed %d", s.tally.completed, s.tally.failed);
         counts.text = text;

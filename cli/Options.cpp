@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #ifdef _WIN32
@@ -99,6 +100,12 @@ bool TakesValue(const std::string& name)
 }
 
 }  // namespace
+
+int UsageError(const std::string& error)
+{
+    std::fprintf(stderr, "zurivavave-cli: %s\nTry 'zurivavave-cli --help'.\n", error.c_str());
+    return 2;
+}
 
 const std::vector<unsigned long>& CliSpeeds()
 {

@@ -39,6 +39,9 @@ using EnvLookup = std::function<const char*(const char* name)>;
 // 9600: not one of ..."); help and version are flagged, not printed.
 bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& options, std::string& error);
 
+// Says a usage error on stderr with the hint to --help; returns exit code 2.
+int UsageError(const std::string& error);
+
 // The speeds the tool offers, in order.
 const std::vector<unsigned long>& CliSpeeds();
 

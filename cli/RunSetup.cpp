@@ -21,12 +21,6 @@ namespace {
 // Beyond this the box's 24-bit offsets cannot reach.
 constexpr long long kReach = (1LL << 24) + 254;
 
-int UsageError(const std::string& error)
-{
-    std::fprintf(stderr, "zurivavave-cli: %s\nTry 'zurivavave-cli --help'.\n", error.c_str());
-    return kExitUsage;
-}
-
 // Regular file that can be opened for reading; its size in size.
 bool ProbeFile(const std::string& path, long long& size, std::string& why)
 {
@@ -167,14 +161,15 @@ int CheckRun(const CliOptions& options, RunSetup& run)
     }
 
     // The outputs against all of that and each other, before any is opened.
-    std::vector<PlannedOutput> outputs;
     if (!options.tracePath.empty()) {
         std::vector<std::string> names;
         for (const RunPort& p : run.ports)
             names.push_back(p.port);
-        for (const std::string& path : TracePaths(options.tracePath, names))
-            outputs.push_back({path, "--trace"});
+        run.tracePaths = TracePaths(options.tracePath, names);
     }
+    std::vector<PlannedOutput> outputs;
+    for (const std::string& path : run.tracePaths)
+        outputs.push_back({path, "--trace"});
     if (!options.logPath.empty())
         outputs.push_back({options.logPath, "--log"});
     std::string clash = CheckOutputs(outputs, run.guarded);
@@ -189,22 +184,17 @@ int OpenOutputs(const CliOptions& options, RunSetup& run)
 {
     // The trace's times count from here, as the ports open right after.
     const auto start = CTraceLog::Clock::now();
-    if (!options.tracePath.empty()) {
-        std::vector<std::string> names;
-        for (const RunPort& p : run.ports)
-            names.push_back(p.port);
-        for (const std::string& path : TracePaths(options.tracePath, names)) {
-            std::string error;
-            std::FILE* f = OpenCheckedOutput({path, "--trace"}, false, run.guarded, error);
-            std::unique_ptr<CTraceLog> trace = f ? CTraceLog::Adopt(f, path, start) : nullptr;
-            if (!trace) {
-                std::string why = "cannot write trace " + path + ": " + error;
-                PrintFailureRecords(options, run, "", "usage_error", kExitUsage, "", why);
-                std::fprintf(stderr, "zurivavave-cli: %s\n", why.c_str());
-                return kExitUsage;
-            }
-            run.traces.push_back(std::move(trace));
+    for (const std::string& path : run.tracePaths) {
+        std::string error;
+        std::FILE* f = OpenCheckedOutput({path, "--trace"}, false, run.guarded, error);
+        std::unique_ptr<CTraceLog> trace = f ? CTraceLog::Adopt(f, path, start) : nullptr;
+        if (!trace) {
+            std::string why = "cannot write trace " + path + ": " + error;
+            PrintFailureRecords(options, run, "", "usage_error", kExitUsage, "", why);
+            std::fprintf(stderr, "zurivavave-cli: %s\n", why.c_str());
+            return kExitUsage;
         }
+        run.traces.push_back(std::move(trace));
     }
     if (!options.logPath.empty()) {
         std::string error, repaired;

@@ -25,6 +25,7 @@ struct RunPort {
 struct RunSetup {
     std::vector<RunPort> ports;
     std::vector<GuardedPath> guarded;                 // never to be written
+    std::vector<std::string> tracePaths;              // one per port with --trace
     std::vector<std::unique_ptr<CTraceLog>> traces;  // one per port, or none
     std::unique_ptr<CBoxLog> log;
     RecordContext context;

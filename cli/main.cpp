@@ -24,19 +24,13 @@
 
 namespace {
 
-int Usage(const std::string& error)
-{
-    std::fprintf(stderr, "zurivavave-cli: %s\nTry 'zurivavave-cli --help'.\n", error.c_str());
-    return kExitUsage;
-}
-
 // Parses the command line; -1 to go on, else the exit code (help, version,
 // usage error).
 int ParseCommandLine(int argc, char** argv, CliOptions& options)
 {
     std::string error;
     if (!ParseOptions(argc, argv, [](const char* name) { return std::getenv(name); }, options, error))
-        return Usage(error);
+        return UsageError(error);
     if (options.help) {
         std::fputs(HelpText().c_str(), stdout);
         return kExitOk;

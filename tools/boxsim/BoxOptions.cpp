@@ -154,7 +154,7 @@ enum class Kind { Flag, Text, Number };
 
 using Setter = void (*)(BoxOptions&, const std::string& text, long long number);
 
-struct Spec {
+struct OptionRule {
     const char* name;
     char shortName;  // 0 = none
     Kind kind;
@@ -166,7 +166,7 @@ struct Spec {
 #define ZV_TEXT(field) [](BoxOptions& o, const std::string& t, long long) { o.field = t; }
 #define ZV_FLAG(field) [](BoxOptions& o, const std::string&, long long) { o.field = true; }
 
-const Spec kSpecs[] = {
+const OptionRule kRules[] = {
     {"--pty", 0, Kind::Flag, 0, 0, ZV_FLAG(pty)},
     {"--port", 'p', Kind::Text, 0, 0, ZV_TEXT(port)},
     {"--link", 0, Kind::Text, 0, 0, ZV_TEXT(link)},
@@ -209,9 +209,9 @@ const Spec kSpecs[] = {
 #undef ZV_TEXT
 #undef ZV_FLAG
 
-const Spec* Find(const std::string& name)
+const OptionRule* Find(const std::string& name)
 {
-    for (const Spec& s : kSpecs) {
+    for (const OptionRule& s : kRules) {
         if (name == s.name || (name.size() == 2 && s.shortName != 0 && name[1] == s.shortName))
             return &s;
     }
@@ -289,13 +289,13 @@ int ParseBoxOptions(int argc, char** argv, BoxOptions& o)
             arg = arg.substr(0, 2);
             hasValue = true;
         }
-        const Spec* spec = arg.size() >= 2 && arg[0] == '-' ? Find(arg) : nullptr;
-        if (!spec)
+        const OptionRule* rule = arg.size() >= 2 && arg[0] == '-' ? Find(arg) : nullptr;
+        if (!rule)
             return Usage("unknown option '" + std::string(argv[i]) + "'");
-        if (spec->kind == Kind::Flag) {
+        if (rule->kind == Kind::Flag) {
             if (hasValue)
                 return Usage(arg + " takes no value");
-            spec->set(o, std::string(), 0);
+            rule->set(o, std::string(), 0);
             continue;
         }
         if (!hasValue) {
@@ -304,12 +304,12 @@ int ParseBoxOptions(int argc, char** argv, BoxOptions& o)
             value = argv[++i];
         }
         long long number = 0;
-        if (spec->kind == Kind::Number && !ParseInt(value, spec->lo, spec->hi, number))
-            return Usage(arg + " '" + value + "': not a number from " + std::to_string(spec->lo) +
-                         " to " + std::to_string(spec->hi));
-        if (spec->kind == Kind::Text && value.empty())
+        if (rule->kind == Kind::Number && !ParseInt(value, rule->lo, rule->hi, number))
+            return Usage(arg + " '" + value + "': not a number from " + std::to_string(rule->lo) +
+                         " to " + std::to_string(rule->hi));
+        if (rule->kind == Kind::Text && value.empty())
             return Usage(arg + " needs a value");
-        spec->set(o, value, number);
+        rule->set(o, value, number);
     }
     return CheckCombination(o);
 }
