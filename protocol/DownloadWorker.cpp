@@ -83,6 +83,7 @@ private:
     CSerialLink& m_Port;
     std::FILE* m_File = nullptr;
     bool m_Greeted = false;
+    bool m_HelloSeen = false;  // any hello in this transfer, even one cancelled since
     bool m_Failed = false;
     TransferResult m_Result = TransferResult::Stopped;
     unsigned char m_Rx[kFrameBodyBufferSize] = {};
@@ -157,6 +158,7 @@ TransferResult Session::Run()
             case FT_HELLO:
                 RequestSeen();
                 m_Greeted = true;
+                m_HelloSeen = true;
                 m_Reply[0] = m_Rx[0];
                 m_Reply[1] = FT_HELLO_ACK;
                 m_Reply[2] = 0;
@@ -168,6 +170,14 @@ TransferResult Session::Run()
                     goto done;
                 break;
             case FT_DONE:
+                // A box that has not greeted in this transfer has nothing
+                // to be done with: a second DONE of the last box, or one
+                // that arrives after the host gave a box up, is not an end.
+                if (!m_HelloSeen) {
+                    if (m_Options.observer)
+                        m_Options.observer->OnIgnored(m_Rx, "DONE before the box greeted");
+                    break;
+                }
                 if (m_Host.ClaimEnd()) {
                     m_Host.SetProgress(100);
                     m_Host.FinishTransfer();

@@ -26,6 +26,13 @@ public:
     // A parse attempt that took bytes: result 0 or -2 with the body.
     virtual void OnReceived(const unsigned char* body, int parseResult) = 0;
     virtual void OnSent(const unsigned char* body) = 0;
+    // A frame taken with a right checksum that the worker set aside (why
+    // says what it was), after OnReceived.
+    virtual void OnIgnored(const unsigned char* body, const char* why)
+    {
+        (void)body;
+        (void)why;
+    }
 };
 
 struct WorkerOptions {

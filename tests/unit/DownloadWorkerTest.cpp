@@ -160,13 +160,16 @@ TEST_F(WorkerTest, GreetingGatesDataAndTimeButNotTheWatchdog)
     options.clock = Fixed2010;
 
     // Before any hello: no answer, but the request still counts for the
-    // watchdog and the status line.
+    // watchdog and the status line. A DONE before any hello is no end: the
+    // transfer goes on to the box that greets next.
     m_Host.m_WatchdogCounter = 3;
     m_Link.FeedFrame(1, FT_DATA_REQ, DataReq(4, 0));
     m_Link.FeedFrame(2, FT_TIME_REQ, {});
     m_Link.FeedFrame(3, FT_DONE, {});
-    Run(options);
-    EXPECT_TRUE(m_Link.Written().empty());
+    m_Link.FeedFrame(4, FT_HELLO, {});
+    m_Link.FeedFrame(5, FT_DONE, {});
+    EXPECT_EQ(Run(options), TransferResult::Completed);
+    EXPECT_EQ(m_Link.Written(), TestLink::MakeFrame(4, FT_HELLO_ACK, {}));
     EXPECT_EQ(m_Host.m_Events.front(), "show(-1):Downloading Processing..");
 
     // A frame of a type outside the table cancels the greeting; a new hello
