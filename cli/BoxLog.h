@@ -7,6 +7,7 @@
 #pragma once
 
 #include "OutputCheck.h"
+#include "RecordLog.h"
 
 #include <cstdio>
 #include <memory>
@@ -14,22 +15,22 @@
 #include <string>
 #include <vector>
 
-class CBoxLog {
+class CBoxLog : public IRecordLog {
 public:
     // Opens (creates) the log for appending after the output check. A tail
     // that is not a whole line (the machine went down while a line was on
     // its way) is cut off and said in repaired. nullptr with the reason.
     static std::unique_ptr<CBoxLog> Open(const PlannedOutput& output, const std::vector<GuardedPath>& guarded,
                                          std::string& error, std::string& repaired);
-    ~CBoxLog();
+    ~CBoxLog() override;
 
     CBoxLog(const CBoxLog&) = delete;
     CBoxLog& operator=(const CBoxLog&) = delete;
 
     // One record (a JSON object without newline); false with the reason
     // when it could not be made durable.
-    bool Append(const std::string& line, std::string& error);
-    const std::string& Path() const { return m_Path; }
+    bool Append(const std::string& line, std::string& error) override;
+    const std::string& Path() const override { return m_Path; }
 
 private:
     CBoxLog(std::FILE* f, std::string path) : m_File(f), m_Path(std::move(path)) {}

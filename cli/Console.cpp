@@ -1,6 +1,7 @@
 #include "Console.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace {
 
@@ -26,13 +27,24 @@ std::string Join(const std::vector<Field>& fields)
     return out;
 }
 
-std::string BaseName(const std::string& label)
+std::string BaseName(const std::string& name)
 {
-    // "[/dev/ttyUSB0]" -> "[ttyUSB0]"
-    size_t cut = label.find_last_of("/\\");
-    if (cut == std::string::npos || label.size() < 2)
-        return label;
-    return "[" + label.substr(cut + 1);
+    size_t cut = name.find_last_of("/\\");
+    return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+std::string LocalClock(int64_t unixMs)
+{
+    std::time_t t = static_cast<std::time_t>(unixMs / 1000);
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &t);
+#else
+    localtime_r(&t, &tm);
+#endif
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &tm);
+    return text;
 }
 
 std::string Eta(double seconds)
@@ -77,14 +89,64 @@ ProgressFields FieldsOf(const PortProgress& p, bool over)
 
 }  // namespace
 
-std::string FormatRate(double bytesPerSecond)
+std::vector<ShortLabel> DistinctLabels(const std::vector<std::string>& names)
 {
-    char text[32];
-    if (bytesPerSecond >= 1024.0 * 1024.0)
-        std::snprintf(text, sizeof text, "%.2f MiB/s", bytesPerSecond / (1024.0 * 1024.0));
-    else
-        std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / 1024.0);
-    return text;
+    std::vector<std::string> base;
+    for (const std::string& n : names)
+        base.push_back(BaseName(n));
+    size_t shortest = std::string::npos;
+    for (const std::string& b : base)
+        shortest = std::min(shortest, b.size());
+    // What all the names share at their start.
+    size_t prefix = 0;
+    if (base.size() > 1) {
+        while (prefix < shortest && std::all_of(base.begin(), base.end(), [&](const std::string& b) {
+                   return b[prefix] == base[0][prefix];
+               }))
+            ++prefix;
+    }
+    std::vector<ShortLabel> out;
+    for (const std::string& b : base)
+        out.push_back(ShortLabel{prefix > 3 ? "~" + b.substr(prefix) : b, 0});
+    // Each keeps the shortest start that no other label shares.
+    for (ShortLabel& l : out) {
+        size_t keep = std::min<size_t>(l.text.size(), 4);
+        for (const ShortLabel& o : out) {
+            if (&o == &l)
+                continue;
+            size_t same = 0;
+            while (same < l.text.size() && same < o.text.size() && l.text[same] == o.text[same])
+                ++same;
+            keep = std::max(keep, std::min(l.text.size(), same + 1));
+        }
+        l.keep = keep;
+    }
+    return out;
+}
+
+std::string LastBoxText(const ShiftTally& tally, Tone& tone)
+{
+    char text[64];
+    switch (tally.lastOutcome) {
+    case BoxOutcome::Completed:
+        if (tally.lastPartial) {
+            tone = Tone::Warn;
+            std::snprintf(text, sizeof text, "last: completed, asked %.0f %%", tally.lastAskedPercent);
+            return text;
+        }
+        tone = Tone::Good;
+        return "last: completed";
+    case BoxOutcome::Restarted:
+        tone = Tone::Warn;
+        return "last: restarted";
+    case BoxOutcome::Interrupted:
+        tone = Tone::Warn;
+        return "last: interrupted";
+    case BoxOutcome::Failed:
+        break;
+    }
+    tone = Tone::Bad;
+    return "last: FAILED " + tally.last;
 }
 
 std::string FormatProgress(const PortProgress& p, size_t width)
@@ -122,14 +184,19 @@ CConsole::CConsole(const Setup& setup)
         Slot s;
         s.label = "[" + label + "]";
         m_LabelWidth = std::max(m_LabelWidth, s.label.size());
-        m_ShortWidth = std::max(m_ShortWidth, BaseName(s.label).size());
         m_Slots.push_back(std::move(s));
     }
     m_ShortUnique = true;
-    for (size_t i = 0; i < m_Slots.size(); ++i)
-        for (size_t j = i + 1; j < m_Slots.size(); ++j)
-            if (BaseName(m_Slots[i].label) == BaseName(m_Slots[j].label))
+    for (const ShortLabel& l : DistinctLabels(setup.labels)) {
+        m_Short.push_back("[" + l.text + "]");
+        m_ShortKeep.push_back(l.keep + 1);
+    }
+    for (size_t i = 0; i < m_Short.size(); ++i) {
+        m_ShortWidth = std::max(m_ShortWidth, m_Short[i].size());
+        for (size_t j = 0; j < i; ++j)
+            if (m_Short[i] == m_Short[j])
                 m_ShortUnique = false;
+    }
 }
 
 std::string CConsole::Paint(const std::string& text, Tone tone) const
@@ -202,12 +269,18 @@ void CConsole::Progress(int slot, const PortProgress& p, bool force)
     }
 }
 
-void CConsole::EndProgress(int slot)
+void CConsole::EndProgress(int slot, const BoxRecord& record)
 {
     std::lock_guard<std::mutex> lock(m_Lock);
     if (slot < 0 || slot >= static_cast<int>(m_Slots.size()))
         return;
     Slot& s = m_Slots[slot];
+    // The record's figures, so the board and the summary say the same.
+    s.progress.requested = record.requested;
+    s.progress.addressable = record.addressable;
+    s.progress.served = record.served;
+    s.progress.percent = static_cast<int>(RequestedPercent(record));
+    s.hasProgress = record.served > 0;
     s.progress.rate = 0;
     s.progress.eta = -1;
     s.progressOver = true;
@@ -235,7 +308,25 @@ void CConsole::ClearProgress(int slot)
     m_Slots[slot].progress = PortProgress();
 }
 
-void CConsole::Tally(int slot, const PortTally& tally)
+void CConsole::Lost(int slot, int64_t sinceMs, const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (slot < 0 || slot >= static_cast<int>(m_Slots.size()))
+        return;
+    Slot& s = m_Slots[slot];
+    s.hasProgress = false;
+    s.progress = PortProgress();
+    s.status = text + " (since " + LocalClock(sinceMs) + ")";
+    s.tone = Tone::Warn;
+    if (m_Quiet)
+        return;
+    if (m_Mode == Mode::Board && !m_Closed)
+        DrawBoard(true);
+    else
+        Line(slot, s.status, s.tone);
+}
+
+void CConsole::Tally(int slot, const ShiftTally& tally)
 {
     std::lock_guard<std::mutex> lock(m_Lock);
     if (slot < 0 || slot >= static_cast<int>(m_Slots.size()))
@@ -339,8 +430,9 @@ void CConsole::DrawUpdating(bool force)
     m_ProgressShown = true;
 }
 
-std::string CConsole::BoardLine(const Slot& s, size_t room, bool shortLabels) const
+std::string CConsole::BoardLine(size_t slot, size_t room, bool shortLabels) const
 {
+    const Slot& s = m_Slots[slot];
     // Fields in the order shown; optional ones carry the order in which
     // they give way on a narrow terminal (bytes first, the tallies last).
     const PortProgress& p = s.progress;
@@ -357,10 +449,18 @@ std::string CConsole::BoardLine(const Slot& s, size_t room, bool shortLabels) co
     if (m_Shift) {
         std::snprintf(text, sizeof text, "ok %d  failed %d", s.tally.completed, s.tally.failed);
         counts.text = text;
+        if (s.tally.restarted > 0)
+            counts.text += "  reset " + std::to_string(s.tally.restarted);
         if (!s.tally.last.empty())
-            last.text = "last " + s.tally.last;
+            last.text = LastBoxText(s.tally, last.tone);
     }
-    std::vector<Field*> optional = {&bytes, &eta, &rate, &last, &counts};
+    // A last box that failed or did not fully succeed is never dropped: the
+    // waiting port's status gives way to it instead.
+    const bool failedLast = last.tone != Tone::Good && !last.text.empty();
+    std::vector<Field*> optional = {&bytes, &eta, &rate, &counts};
+    if (!failedLast)
+        optional.push_back(&last);
+    std::string status = s.status;
 
     struct Composed {
         std::string plain, painted;
@@ -368,7 +468,7 @@ std::string CConsole::BoardLine(const Slot& s, size_t room, bool shortLabels) co
     auto compose = [&](const std::string& label) {
         const std::vector<Field> tail = {pct, rate, eta, bytes, counts, last};
         const std::string tailPlain = Join(tail);
-        const std::string head = label + "  " + s.status;
+        const std::string head = label + "  " + status;
         std::string pad;
         if (!tailPlain.empty()) {
             size_t column = label.size() + 2 + kStatusColumn;
@@ -377,14 +477,15 @@ std::string CConsole::BoardLine(const Slot& s, size_t room, bool shortLabels) co
         }
         Composed c;
         c.plain = head + pad + (tailPlain.empty() ? "" : "  " + tailPlain);
-        c.painted = label + "  " + Paint(s.status, s.tone) + pad;
+        c.painted = label + "  " + Paint(status, s.tone) + pad;
         for (const Field& f : tail)
             if (!f.text.empty())
                 c.painted += "  " + Paint(f.text, f.tone);
         return c;
     };
 
-    std::string label = shortLabels ? BaseName(s.label) : s.label;
+    const std::string& shortLabel = m_Short[slot];
+    std::string label = shortLabels ? shortLabel : s.label;
     label.resize(std::max(shortLabels ? m_ShortWidth : m_LabelWidth, label.size()), ' ');
     Composed c = compose(label);
     for (Field* f : optional) {
@@ -394,14 +495,21 @@ std::string CConsole::BoardLine(const Slot& s, size_t room, bool shortLabels) co
         c = compose(label);
     }
     if (c.plain.size() > room) {
-        // Still too wide: the port's short name, then as much of it as fits.
-        label = BaseName(s.label);
+        // Still too wide: the port's short name, then as much of it as fits,
+        // cut from its end but never into what tells it from the others.
+        label = shortLabel;
         c = compose(label);
-        if (c.plain.size() > room && label.size() > 4) {
+        const size_t keep = m_ShortKeep[slot];
+        if (c.plain.size() > room && label.size() > keep + 1) {
             size_t over = c.plain.size() - room;
-            label = label.substr(0, std::max<size_t>(4, label.size() > over ? label.size() - over : 0));
+            label = label.substr(0, std::max(keep, label.size() > over + 1 ? label.size() - over - 1 : 0)) + "]";
             c = compose(label);
         }
+    }
+    if (c.plain.size() > room && failedLast && status.size() > 9) {
+        size_t over = c.plain.size() - room;
+        status = status.substr(0, std::max<size_t>(8, status.size() > over + 1 ? status.size() - over - 1 : 0)) + "~";
+        c = compose(label);
     }
     if (c.plain.size() > room) {
         // The status alone is wider than the terminal: cut, uncoloured.
@@ -426,8 +534,8 @@ void CConsole::DrawBoard(bool force)
     std::string text;
     if (m_BoardLines > 0)
         text += "\033[" + std::to_string(m_BoardLines) + "A";
-    for (const Slot& s : m_Slots)
-        text += "\r" + BoardLine(s, room, shortLabels) + "\033[K\n";
+    for (size_t i = 0; i < m_Slots.size(); ++i)
+        text += "\r" + BoardLine(i, room, shortLabels) + "\033[K\n";
     std::fputs(text.c_str(), m_Out);
     std::fflush(m_Out);
     m_BoardLines = static_cast<int>(m_Slots.size());

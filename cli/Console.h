@@ -6,6 +6,10 @@
 // first, never the percent or the status.
 #pragma once
 
+#include "Events.h"
+#include "RateWindow.h"
+#include "Tally.h"
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -14,30 +18,21 @@
 #include <string>
 #include <vector>
 
-// One port's progress as shown.
-struct PortProgress {
-    int percent = 0;          // distinct bytes asked for, of those the box can reach
-    uint64_t requested = 0;   // distinct bytes asked for
-    int64_t addressable = 0;  // bytes the box can reach
-    uint64_t served = 0;      // bytes sent in data replies
-    double rate = 0.0;        // bytes per second over the last seconds; 0 = unknown
-    double eta = -1.0;        // seconds left; < 0 = unknown
+// Names of ports short enough for a narrow board, each still telling its
+// port from the others: the last part of the path, and where those share a
+// start (by-id names of one make of adapter), "~" and the rest; keep: how
+// many leading characters tell it apart.
+struct ShortLabel {
+    std::string text;
+    size_t keep = 0;
 };
-
-// How a shift is going on one port.
-struct PortTally {
-    int completed = 0;
-    int failed = 0;
-    std::string last;  // result of the last box ended, "" before the first
-};
-
-// "120.3 KiB/s", "1.20 MiB/s"
-std::string FormatRate(double bytesPerSecond);
+std::vector<ShortLabel> DistinctLabels(const std::vector<std::string>& names);
+// The board's word on a port's last box: "last: completed", "last: FAILED
+// size_over", "last: completed, asked 25 %"; tone Good, Bad or Warn.
+std::string LastBoxText(const ShiftTally& tally, Tone& tone);
 // The progress fields, most telling first; width 0 = no limit. Drops the
 // byte counts, then the time left, then the rate until it fits.
 std::string FormatProgress(const PortProgress& p, size_t width = 0);
-
-enum class Tone { Plain, Good, Bad, Warn };
 
 class CConsole {
 public:
@@ -82,12 +77,16 @@ public:
     // A port's progress; drawn at most every 100 ms on a terminal unless
     // forced.
     void Progress(int slot, const PortProgress& p, bool force);
-    // A port's progress is over (its box ended): no rate, no time left.
-    void EndProgress(int slot);
+    // A port's box ended: its figures are the record's, with no rate or
+    // time left.
+    void EndProgress(int slot, const BoxRecord& record);
     // A new box on the port: no progress of its own yet.
     void ClearProgress(int slot);
     // A shift's tallies for a port.
-    void Tally(int slot, const PortTally& tally);
+    void Tally(int slot, const ShiftTally& tally);
+    // The port went away at sinceMs (wall clock): no progress, and since
+    // when it has been waiting.
+    void Lost(int slot, int64_t sinceMs, const std::string& text);
     // A line of its own for a port (start, statistics); the board has no
     // room for it.
     void Note(int slot, const std::string& text);
@@ -108,7 +107,7 @@ private:
         PortProgress progress;
         bool hasProgress = false;
         bool progressOver = false;
-        PortTally tally;
+        ShiftTally tally;
         int nextDecile = 10;
     };
 
@@ -116,7 +115,7 @@ private:
     void Line(int slot, const std::string& text, Tone tone);
     void WipeProgressLine();
     void DrawBoard(bool force);
-    std::string BoardLine(const Slot& s, size_t room, bool shortLabels) const;
+    std::string BoardLine(size_t slot, size_t room, bool shortLabels) const;
     void DrawUpdating(bool force);
     void FollowWidth();
     std::string Paint(const std::string& text, Tone tone) const;
@@ -135,6 +134,8 @@ private:
     // a board too narrow for the whole names shows.
     bool m_ShortUnique = false;
     size_t m_ShortWidth = 0;
+    std::vector<std::string> m_Short;  // per port: its short name, "[...]"
+    std::vector<size_t> m_ShortKeep;   // per port: leading characters never cut
     std::mutex m_Lock;
     std::vector<Slot> m_Slots;
     std::function<bool(int&)> m_WidthSource;

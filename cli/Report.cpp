@@ -70,19 +70,32 @@ std::vector<std::string> SummaryLines(const std::vector<BoxRecord>& records)
 
 std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallies)
 {
-    std::vector<std::vector<std::string>> rows = {{"PORT", "BOXES", "COMPLETED", "FAILED", "LAST"}};
+    std::vector<std::vector<std::string>> rows = {
+        {"PORT", "BOXES", "COMPLETED", "FAILED", "RESTARTED", "INTERRUPTED", "TIME", "RATE", "LAST"}};
+    auto row = [](const ShiftTally& t, const std::string& last) {
+        char time[32] = "-";
+        if (t.seconds > 0)
+            std::snprintf(time, sizeof time, "%.2f s", t.seconds);
+        return std::vector<std::string>{t.port,
+                                        std::to_string(t.Boxes()),
+                                        std::to_string(t.completed),
+                                        std::to_string(t.failed),
+                                        std::to_string(t.restarted),
+                                        std::to_string(t.interrupted),
+                                        time,
+                                        t.served > 0 && t.seconds > 0
+                                            ? FormatRate(static_cast<double>(t.served) / t.seconds)
+                                            : "-",
+                                        last};
+    };
     ShiftTally total;
     total.port = "TOTAL";
     for (const ShiftTally& t : tallies) {
-        rows.push_back({t.port, std::to_string(t.boxes), std::to_string(t.completed), std::to_string(t.failed),
-                        t.last.empty() ? "-" : t.last});
-        total.boxes += t.boxes;
-        total.completed += t.completed;
-        total.failed += t.failed;
+        rows.push_back(row(t, t.lastStatus.empty() ? "-" : t.lastStatus));
+        total.AddUp(t);
     }
-    rows.push_back({total.port, std::to_string(total.boxes), std::to_string(total.completed),
-                    std::to_string(total.failed), ""});
-    return Table(rows, {false, true, true, true, false});
+    rows.push_back(row(total, ""));
+    return Table(rows, {false, true, true, true, true, true, true, true, false});
 }
 
 int CombinedExitCode(const std::vector<BoxRecord>& records)

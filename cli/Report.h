@@ -5,6 +5,7 @@
 #include "BoxRecord.h"
 #include "Json.h"
 #include "PortList.h"
+#include "Tally.h"
 
 #include <string>
 #include <vector>
@@ -17,15 +18,10 @@ std::string PortInfoJson(const SerialPortInfo& p);
 // rate).
 std::vector<std::string> SummaryLines(const std::vector<BoxRecord>& records);
 
-// A port's shift in numbers.
-struct ShiftTally {
-    std::string port;
-    int boxes = 0;       // records, reset boxes included
-    int completed = 0;
-    int failed = 0;      // ended with anything but completed, reset boxes apart
-    std::string last;    // result of the last box
-};
-// The summary of a shift: a line per port and the total.
+// The summary of a shift: a line per port and the total. Every box is in
+// one of the columns completed, failed, restarted and interrupted; time
+// and rate as in the summary of a run; the last box in the words of its
+// status.
 std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallies);
 
 // The exit code of a run: 0 when every box completed, otherwise the most

@@ -2,6 +2,7 @@
 
 #include "FileIdentity.h"
 #include "PortList.h"
+#include "RecordPath.h"
 #include "Terminal.h"
 
 #include "protocol/Messages.h"
@@ -10,7 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
+#include <filesystem>
 #include <map>
+#include <system_error>
 
 #ifndef ZV_VERSION
 #define ZV_VERSION "1.0.4"
@@ -18,43 +22,38 @@
 
 namespace {
 
-// Beyond this the box's 24-bit offsets cannot reach.
-constexpr long long kReach = (1LL << 24) + 254;
+// What a path that is no regular file is, in words.
+std::string KindOf(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    switch (fs::status(fs::u8path(path), ec).type()) {
+    case fs::file_type::directory: return "is a directory";
+    case fs::file_type::fifo: return "is a named pipe (FIFO), not a regular file";
+    case fs::file_type::socket: return "is a socket, not a regular file";
+    case fs::file_type::block: return "is a block device, not a regular file";
+    case fs::file_type::character: return "is a character device (a port or a terminal), not a regular file";
+    default: return "not a regular file";
+    }
+}
 
-// Regular file that can be opened for reading; its size in size.
-bool ProbeFile(const std::string& path, long long& size, std::string& why)
+// Reads the image a run serves (its reachable part) once; never opens
+// anything that could block, such as a FIFO.
+std::shared_ptr<CPinnedImage> LoadImage(const std::string& path, std::string& why)
 {
     FileId id = IdentityOf(path);
     if (!id.valid && !IsReservedDeviceName(path)) {
         std::FILE* f = std::fopen(path.c_str(), "rb");
-        why = f ? "not a regular file" : std::strerror(errno);
+        why = f ? KindOf(path) : std::strerror(errno);
         if (f)
             std::fclose(f);
-        return false;
+        return nullptr;
     }
     if (!id.regular) {
-        why = id.valid && !id.character ? "is a directory" : "not a regular file";
-        return false;
+        why = KindOf(path);
+        return nullptr;
     }
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        why = std::strerror(errno);
-        return false;
-    }
-    // The real size, past 2 GiB and 4 GiB too.
-    bool ok = std::fseek(f, 0, SEEK_END) == 0;
-#ifdef _WIN32
-    long long end = ok ? _ftelli64(f) : -1;
-#else
-    long long end = ok ? static_cast<long long>(ftello(f)) : -1;
-#endif
-    std::fclose(f);
-    if (end < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    size = end;
-    return true;
+    return CPinnedImage::Load(path, why);
 }
 
 // With --json, what a script gets when the run ends before any port: a
@@ -64,6 +63,9 @@ void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const s
 {
     if (!options.json)
         return;
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
     for (const PortArgument& a : options.ports) {
         BoxRecord r;
         r.port = a.port;
@@ -71,6 +73,9 @@ void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const s
         r.file = a.file.empty() ? options.file : a.file;
         bool own = culprit.empty() || culprit == a.port || culprit == r.file;
         r.result = own ? result : "not_served";
+        r.startMs = r.endMs = now;
+        r.port = RecordPath(r.port);
+        r.file = RecordPath(r.file);
         r.exitCode = exitCode;
         r.status = own ? status : "";
         r.detail = own ? detail : "the run ended before any port was opened: " + detail;
@@ -107,25 +112,30 @@ int CheckRun(const CliOptions& options, RunSetup& run)
     run.context.version = ZV_VERSION;
     run.context.host = HostName();
 
-    // Every image once, before any port.
-    std::map<std::string, long long> sizes;
+    // Every image once, before any port: read into memory, and shared by
+    // every port that serves the same file, whatever name it is given by.
+    std::map<std::string, std::shared_ptr<CPinnedImage>> images;
     for (const PortArgument& a : options.ports) {
         const std::string file = a.file.empty() ? options.file : a.file;
-        if (sizes.count(file))
+        if (images.count(file))
             continue;
-        long long size = 0;
         std::string why;
-        if (!ProbeFile(file, size, why)) {
+        std::shared_ptr<CPinnedImage> image = LoadImage(file, why);
+        if (!image) {
             std::fprintf(stderr, "zurivavave-cli: %s: %s (%s)\n", file.c_str(), why.c_str(), msg::kFileOpenError);
             PrintFailureRecords(options, run, file, "file_error", kExitFile, msg::kFileOpenError, why);
             return kExitFile;
         }
-        if (size > kReach)
+        const FileId id = IdentityOf(file);
+        for (const auto& other : images)
+            if (id.Same(IdentityOf(other.first)))
+                image = other.second;
+        if (image->FileSize() > kAddressableLimit && image->Path() == file)
             std::fprintf(stderr,
                          "zurivavave-cli: warning: %s is %lld bytes; the box can reach only the first "
                          "%lld (16 MiB + 254, 24-bit offsets)\n",
-                         file.c_str(), size, kReach);
-        sizes[file] = size;
+                         file.c_str(), image->FileSize(), kAddressableLimit);
+        images[file] = image;
         run.guarded.push_back({file, "the served file"});
     }
 
@@ -150,8 +160,7 @@ int CheckRun(const CliOptions& options, RunSetup& run)
             identities.push_back(id);
             RunPort p;
             p.port = port;
-            p.file = a.file.empty() ? options.file : a.file;
-            p.fileSize = sizes[p.file];
+            p.image = images[a.file.empty() ? options.file : a.file];
             SerialPortInfo info = DescribePort(port);
             p.byId = info.byId;
             p.usbSerial = info.usbSerial;

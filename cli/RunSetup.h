@@ -8,6 +8,7 @@
 #include "BoxRecord.h"
 #include "Options.h"
 #include "OutputCheck.h"
+#include "PinnedImage.h"
 #include "Trace.h"
 
 #include <memory>
@@ -16,8 +17,7 @@
 
 struct RunPort {
     std::string port;
-    std::string file;
-    long long fileSize = 0;
+    std::shared_ptr<CPinnedImage> image;  // read once, shared by the ports that serve it
     std::string byId;       // stable name, for the records
     std::string usbSerial;  // the adapter's serial number
 };

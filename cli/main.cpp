@@ -3,11 +3,15 @@
 // a whole shift of boxes with a record of every one, for scripts and for
 // machines without a desktop.
 #include "Console.h"
+#include "ConsoleObserver.h"
+#include "ExitGuard.h"
+#include "JsonLinesOut.h"
 #include "Options.h"
 #include "PortList.h"
+#include "QueuedObserver.h"
 #include "Report.h"
 #include "RunSetup.h"
-#include "Station.h"
+#include "StationEngine.h"
 #include "Terminal.h"
 
 #include "protocol/Messages.h"
@@ -121,12 +125,39 @@ StationPlan PlanFor(const CliOptions& options)
     plan.count = options.count;
     plan.requireFull = options.requireFull;
     plan.waitTimeout = options.waitTimeout;
-    plan.jsonLive = options.json && options.loop;
     return plan;
 }
 
+std::vector<StationPort> PortsFor(RunSetup& run)
+{
+    std::vector<StationPort> ports;
+    for (size_t i = 0; i < run.ports.size(); ++i) {
+        const RunPort& p = run.ports[i];
+        ports.push_back({p.port, p.image, p.byId, p.usbSerial, i < run.traces.size() ? run.traces[i].get() : nullptr});
+    }
+    return ports;
+}
+
+// Lets the observers say the rest of what they hold. After an interrupt
+// they get a moment, no more: what a reader does not take is left.
+bool FinishObservers(std::vector<CQueuedObserver*> queues)
+{
+    using Clock = std::chrono::steady_clock;
+    const std::atomic<int>& interrupt = InterruptFlag();
+    bool all = true;
+    for (CQueuedObserver* q : queues) {
+        while (!q->Finish(Clock::now() + std::chrono::milliseconds(interrupt.load() ? 1500 : 200))) {
+            if (interrupt.load()) {
+                all = false;
+                break;
+            }
+        }
+    }
+    return all;
+}
+
 // The summary, the JSON of a run with one box per port, and the exit code.
-int Report(const CliOptions& options, const RunSetup& run, CStation& station, CConsole& console)
+int Report(const CliOptions& options, const RunSetup& run, CStationEngine& station, CConsole& console)
 {
     console.Close();
     std::vector<BoxRecord> records = station.Records();
@@ -147,8 +178,12 @@ int Report(const CliOptions& options, const RunSetup& run, CStation& station, CC
             std::printf("%s\n", RecordJson(r, run.context).c_str());
         std::fflush(stdout);
     }
+    // An interrupted run is 130 whatever its records say: 0 means every
+    // box completed and the run ended by itself.
+    if (InterruptFlag().load() != 0)
+        return kExitInterrupted;
     int code = CombinedExitCode(records);
-    if (station.LogFailed() && code != 130)
+    if (station.LogFailed() && code != kExitInterrupted)
         code = kExitFailure;
     return code;
 }
@@ -172,6 +207,7 @@ int main(int argc, char** argv)
         return code;
 
     InstallSignalHandlers();
+    StartExitGuard(InterruptFlag(), std::chrono::seconds(4), kExitInterrupted);
     CConsole console(ConsoleFor(options, run));
     std::FILE* screen = console.Stream();
     console.SetWidthSource([screen](int& width) {
@@ -181,7 +217,16 @@ int main(int argc, char** argv)
         TerminalSize(screen, width, height);
         return width > 0;
     });
-    CStation station(console, run, InterruptFlag());
+    CStationEngine station(PortsFor(run), run.log.get(), run.context, InterruptFlag());
+    CConsoleObserver board(console);
+    CQueuedObserver boardQueue(board);
+    station.AddObserver(boardQueue);
+    CJsonLinesOut jsonLines(stdout, run.context);
+    CQueuedObserver jsonQueue(jsonLines);
+    if (options.json && options.loop)
+        station.AddObserver(jsonQueue);
     station.Run(PlanFor(options));
+    if (!FinishObservers({&boardQueue, &jsonQueue}))
+        std::_Exit(kExitInterrupted);
     return Report(options, run, station, console);
 }

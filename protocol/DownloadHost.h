@@ -2,6 +2,7 @@
 // the command-line downloader both implement this.
 #pragma once
 
+#include "ServedImage.h"
 #include "serial/SerialLink.h"
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -91,6 +93,13 @@ public:
     // host whose paths the narrow C runtime cannot open (UTF-8 on Windows)
     // opens them its own way.
     virtual std::FILE* OpenServedFile(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
+    // Where the worker reads its blocks: by default the file at path, read
+    // as it is at each request. nullptr when it cannot be opened.
+    virtual std::unique_ptr<CServedImage> OpenServedImage(const std::string& path)
+    {
+        std::FILE* f = OpenServedFile(path);
+        return f ? std::unique_ptr<CServedImage>(new CFileImage(f)) : nullptr;
+    }
     // Command-line mode: how the process ends once the worker is done.
     virtual void ExitCommandLine(int exitCode) { std::exit(exitCode); }
 

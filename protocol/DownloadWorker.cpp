@@ -81,7 +81,7 @@ private:
     CDownloadHost& m_Host;
     const WorkerOptions& m_Options;
     CSerialLink& m_Port;
-    std::FILE* m_File = nullptr;
+    std::unique_ptr<CServedImage> m_Image;
     bool m_Greeted = false;
     bool m_HelloSeen = false;  // any hello in this transfer, even one cancelled since
     bool m_Failed = false;
@@ -104,8 +104,7 @@ bool Session::ServeBlock()
         ErrorExit(msg::kSizeOver, TransferResult::SizeOver);
         return false;
     }
-    if (std::fseek(m_File, offset, SEEK_SET) != 0 ||
-        std::fread(m_Reply + 3, 1, static_cast<size_t>(n), m_File) != static_cast<size_t>(n)) {
+    if (!m_Image->Read(offset, n, m_Reply + 3)) {
         ErrorExit(msg::kReadingFail, TransferResult::ReadError);
         return false;
     }
@@ -133,8 +132,8 @@ void Session::ServeTime()
 TransferResult Session::Run()
 {
     const std::string path = m_Host.m_SelectedPath;
-    m_File = m_Host.OpenServedFile(path);
-    if (!m_File) {
+    m_Image = m_Host.OpenServedImage(path);
+    if (!m_Image) {
         ErrorExit(msg::kFileOpenError, TransferResult::FileOpenError);
     } else {
         TransferWait wait(m_Host, m_Port);
@@ -200,8 +199,7 @@ TransferResult Session::Run()
         }
     }
 done:
-    if (m_File)
-        std::fclose(m_File);
+    m_Image.reset();
     m_Host.m_FileSize.store(0);
     if (m_Host.m_CommandLineMode)
         m_Host.ExitCommandLine(ExitCodeFor(m_Result));

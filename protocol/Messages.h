@@ -26,4 +26,5 @@ enum ExitCode {
     kExitPort = 4,      // port cannot be opened or configured
     kExitTransfer = 5,  // block error, read error, port lost mid-transfer
     kExitTimeout = 6,   // box fell silent (watchdog) or transfer stopped
+    kExitInterrupted = 130,  // the user or a signal ended the run
 };

@@ -258,6 +258,7 @@ int CSerialComm::Open(const char* portName, uint32_t baud, uint16_t portNumber)
     p.wakeRead = pipefd[0];
     p.wakeWrite = pipefd[1];
     m_FullReported = false;
+    m_LostReason.clear();
     m_Lost.store(false, std::memory_order_release);
     m_Connected.store(1, std::memory_order_release);
     try {
@@ -408,7 +409,8 @@ int CSerialComm::ThreadWatchComm(CSerialComm* port)
         return 0;
     unsigned char chunk[kWatchChunk];
 
-    auto lose = [port] {
+    auto lose = [port](const std::string& why) {
+        port->m_LostReason = why;
         port->m_Lost.store(true, std::memory_order_release);
         port->m_QueueRead.NotifyData();
     };
@@ -419,14 +421,14 @@ int CSerialComm::ThreadWatchComm(CSerialComm* port)
         if (pr < 0) {
             if (errno == EINTR)
                 continue;
-            lose();
+            lose(std::strerror(errno));
             break;
         }
         if (fds[1].revents)
             break;  // Close() wants us gone
         short ev = fds[0].revents;
         if (ev & POLLNVAL) {
-            lose();
+            lose("the descriptor was closed");
             break;
         }
         if (!(ev & (POLLIN | POLLHUP | POLLERR)))
@@ -454,7 +456,10 @@ int CSerialComm::ThreadWatchComm(CSerialComm* port)
         // End of file, a hard error (EIO, ENXIO) or a hang-up with nothing
         // left to read: the device is gone. A pty whose master closed keeps
         // reporting POLLHUP, so the watcher leaves rather than spin on it.
-        lose();
+        if (err != 0 && err != EAGAIN && err != EWOULDBLOCK)
+            lose(std::strerror(err));
+        else
+            lose(ev & POLLHUP ? "hang-up (the device or its other end went away)" : "end of file");
         break;
     }
     return 0;

@@ -6,6 +6,7 @@
 #include "ByteQueue.h"
 
 #include <atomic>
+#include <string>
 
 class CSerialLink {
 public:
@@ -23,10 +24,15 @@ public:
     // Set by the watcher when the device went away under it (unplugged
     // adapter, hang-up); cleared by the next successful open.
     bool IsLost() const { return m_Lost.load(std::memory_order_acquire); }
+    // What the device said when it went away ("hang-up", the system's
+    // error text); "" where the platform does not say. Read it once
+    // IsLost() is true: the watcher writes it before it sets the flag.
+    const std::string& LostReason() const { return m_LostReason; }
 
     CByteQueue m_QueueRead;
 
 protected:
     std::atomic<int> m_Connected{0};
     std::atomic<bool> m_Lost{false};
+    std::string m_LostReason;
 };

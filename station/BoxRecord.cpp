@@ -61,7 +61,7 @@ std::string RecordJson(const BoxRecord& r, const RecordContext& c)
     j += ",\"box\":" + std::to_string(r.box);
     j += ",\"start\":" + JsonString(IsoUtc(r.startMs));
     j += ",\"end\":" + JsonString(IsoUtc(r.endMs));
-    j += ",\"duration\":" + JsonSeconds(static_cast<double>(r.endMs - r.startMs) / 1000.0);
+    j += ",\"duration\":" + JsonSeconds(r.duration);
     j += ",\"port\":" + JsonString(r.port);
     j += ",\"port_by_id\":" + JsonString(r.portById);
     j += ",\"usb_serial\":" + JsonString(r.usbSerial);
@@ -71,6 +71,8 @@ std::string RecordJson(const BoxRecord& r, const RecordContext& c)
     j += ",\"addressable\":" + std::to_string(r.addressable);
     j += ",\"sha256\":" + JsonString(r.sha256);
     j += ",\"sha256_bytes\":" + JsonNumber(r.sha256Bytes);
+    j += ",\"image_sha256\":" + JsonString(r.imageSha256);
+    j += ",\"image_changed\":" + std::string(r.imageChanged ? "true" : "false");
     j += ",\"result\":" + JsonString(r.result);
     j += ",\"exit_code\":" + std::to_string(r.exitCode);
     j += ",\"status\":" + JsonString(r.status);
@@ -82,6 +84,7 @@ std::string RecordJson(const BoxRecord& r, const RecordContext& c)
     j += ",\"requests\":" + JsonNumber(r.requests);
     j += ",\"rerequests\":" + JsonNumber(r.rerequests);
     j += ",\"bad_frames\":" + JsonNumber(r.badFrames);
+    j += ",\"regreetings\":" + JsonNumber(r.regreetings);
     j += ",\"elapsed\":" + JsonSeconds(r.elapsed);
     j += ",\"transfer_seconds\":" + JsonSeconds(r.transferSeconds);
     return j + "}";
@@ -90,34 +93,41 @@ std::string RecordJson(const BoxRecord& r, const RecordContext& c)
 const char* RecordSchemaHelp()
 {
     return "  One object per line (JSON Lines), UTF-8; bytes of a name that are not\n"
-           "  UTF-8 become U+FFFD. Keys (schema 1):\n"
-           "    schema             1\n"
+           "  UTF-8 become U+FFFD. Keys (schema 2):\n"
+           "    schema             2\n"
            "    tool, version      zurivavave-cli and its version\n"
            "    host               the station's host name\n"
            "    box                1, 2, ... boxes ended on this port in this run\n"
            "    start, end         UTC, ISO 8601 with milliseconds; start is the box's\n"
-           "                       first frame (or when the port began waiting)\n"
-           "    duration           seconds from start to end\n"
-           "    port, port_by_id   the port as served and its /dev/serial/by-id name\n"
+           "                       greeting (or when the port began waiting)\n"
+           "    duration           seconds from start to end (monotonic clock)\n"
+           "    port, port_by_id   the port as served (an absolute path) and its\n"
+           "                       /dev/serial/by-id name\n"
            "    usb_serial         the adapter's USB serial number (\"\" if unknown)\n"
            "    speed              baud\n"
-           "    file, file_size    the image's path and size in bytes\n"
+           "    file, file_size    the image's absolute path and size in bytes\n"
            "    addressable        bytes the box can reach (the file, at most\n"
            "                       16 MiB + 254 bytes)\n"
-           "    sha256             SHA-256 of the bytes served from offset 0 on, as\n"
-           "                       one run; sha256_bytes: how many bytes it covers\n"
-           "                       (the whole file when the box asked for all of it)\n"
+           "    image_sha256       SHA-256 of those bytes, read once when the run\n"
+           "                       started: every box of a run is served that copy\n"
+           "    image_changed      true once the file on disk changed during the run\n"
+           "                       (the run still serves the copy it read)\n"
+           "    sha256             SHA-256 of what the box received: all it can reach\n"
+           "                       once it received every byte (in any order), else\n"
+           "                       the part received without a gap from offset 0;\n"
+           "                       sha256_bytes: how many bytes it covers\n"
            "    result             completed, incomplete, file_error, size_over,\n"
            "                       read_error, port_lost, timeout, no_box, restarted,\n"
-           "                       interrupted, port_error, usage_error\n"
+           "                       interrupted, port_error, usage_error, not_served\n"
            "    exit_code          the exit code this box alone would give\n"
-           "    status             the last status text; detail: why, if more is known\n"
+           "    status             the last status text; detail: what happened\n"
            "    bytes_served       bytes sent in data replies\n"
            "    bytes_requested    distinct bytes of the file the box asked for;\n"
            "                       requested_percent: their share of addressable\n"
            "    blocks             data replies; requests: frames with a right\n"
            "                       checksum; rerequests: requests for a block already\n"
-           "                       served; bad_frames: frames with a wrong checksum\n"
+           "                       served; bad_frames: frames with a wrong checksum;\n"
+           "                       regreetings: hellos that did not start it over\n"
            "    elapsed            seconds from the start of waiting to the end;\n"
            "                       transfer_seconds: from the box's first frame\n";
 }

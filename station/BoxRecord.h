@@ -18,12 +18,15 @@ struct BoxRecord {
     std::string file;
     long long fileSize = 0;
     long long addressable = 0;  // bytes the box can reach: the file, at most 16 MiB + 254
-    std::string sha256;         // of the bytes served from offset 0 on, in one run
+    std::string sha256;         // of what the box received: see RecordSchemaHelp
     uint64_t sha256Bytes = 0;   // how many bytes that hash covers
+    std::string imageSha256;    // of the image's reachable part, as the run read it
+    bool imageChanged = false;  // the file on disk changed since the run read it
     // How it ended.
     int exitCode = 1;
     // completed, incomplete, file_error, size_over, read_error, port_lost,
-    // timeout, no_box, restarted, interrupted, port_error, usage_error
+    // timeout, no_box, restarted, interrupted, port_error, usage_error,
+    // not_served
     std::string result = "port_error";
     std::string status;         // the last status text shown
     std::string detail;         // why, when the status does not say it all
@@ -34,9 +37,11 @@ struct BoxRecord {
     uint64_t requests = 0;      // frames from the box with a right checksum
     uint64_t rerequests = 0;    // data requests for a block already served
     uint64_t badFrames = 0;     // frames from the box with a wrong checksum
+    uint64_t regreetings = 0;   // hellos after its first that did not start it over
     // When (wall clock, milliseconds since 1970 UTC) and how long.
     int64_t startMs = 0;        // the box's first frame, or when the port began waiting
     int64_t endMs = 0;
+    double duration = 0.0;         // seconds from start to end, by the monotonic clock
     double elapsed = 0.0;          // seconds from the start of waiting to the end
     double transferSeconds = 0.0;  // seconds from the box's first frame to the end
 };
@@ -48,7 +53,7 @@ struct RecordContext {
     std::string host;
 };
 
-enum { kRecordSchema = 1 };
+enum { kRecordSchema = 2 };
 
 // One JSON object, one line, no newline.
 std::string RecordJson(const BoxRecord& r, const RecordContext& context);

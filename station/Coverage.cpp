@@ -38,6 +38,15 @@ bool CCoverage::Covers(int64_t begin, int64_t end) const
     return it->first <= begin && it->second >= end;
 }
 
+int64_t CCoverage::CoveredFrom(int64_t begin) const
+{
+    auto it = m_Ranges.upper_bound(begin);
+    if (it == m_Ranges.begin())
+        return begin;
+    --it;
+    return it->second > begin ? it->second : begin;
+}
+
 void CCoverage::Clear()
 {
     m_Ranges.clear();

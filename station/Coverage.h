@@ -15,6 +15,9 @@ public:
     uint64_t Add(int64_t begin, int64_t end);
     // Every byte of [begin, end) is covered (an empty range is).
     bool Covers(int64_t begin, int64_t end) const;
+    // Where the covered run that starts at or before begin ends; begin
+    // when begin itself is not covered.
+    int64_t CoveredFrom(int64_t begin) const;
     uint64_t Total() const { return m_Total; }
     // Disjoint ranges held (for tests and to bound memory).
     size_t Ranges() const { return m_Ranges.size(); }

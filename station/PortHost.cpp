@@ -1,4 +1,6 @@
-#include "CliHost.h"
+#include "PortHost.h"
+
+#include "RecordPath.h"
 
 #include "protocol/Frame.h"
 #include "protocol/Messages.h"
@@ -58,19 +60,19 @@ Ending EndingOf(TransferResult result)
 
 }  // namespace
 
-CCliHost::CCliHost(CConsole& console, int slot, const std::string& port)
-    : m_Console(console), m_Slot(slot), m_PortName(port)
+CPortHost::CPortHost(CPortEvents& events, const std::string& port)
+    : m_Events(events), m_PortName(port), m_RecordPort(RecordPath(port))
 {
 }
 
-CCliHost::~CCliHost()
+CPortHost::~CPortHost()
 {
     m_Port.Close();
     if (m_Tap)
         m_Tap->Stop();
 }
 
-std::string CCliHost::OpenErrorText(uint32_t speed) const
+std::string CPortHost::OpenErrorText(uint32_t speed) const
 {
     if (!m_Port.OpenError().empty())
         return m_Port.OpenError();
@@ -95,7 +97,7 @@ std::string CCliHost::OpenErrorText(uint32_t speed) const
 #endif
 }
 
-Tone CCliHost::ToneOf(const std::string& text) const
+Tone CPortHost::ToneOf(const std::string& text) const
 {
     if (text == msg::kCompleted)
         return Tone::Good;
@@ -105,12 +107,12 @@ Tone CCliHost::ToneOf(const std::string& text) const
     return Tone::Plain;
 }
 
-bool CCliHost::OpenPort(uint32_t speed, BoxRecord& failure, bool report)
+bool CPortHost::OpenPort(uint32_t speed, BoxRecord& failure, bool report)
 {
     // Chosen before the watcher exists: no one is there to dismiss a
     // message box, and the board must not be written behind its back.
     m_Port.SetReportToStderr(true);
-    m_Port.SetNoticeSink([this](const std::string& text) { m_Console.Error(m_Slot, text); });
+    m_Port.SetNoticeSink([this](const std::string& text) { m_Events.Error(text); });
 #ifdef _WIN32
     ::SetLastError(0);
 #else
@@ -119,7 +121,7 @@ bool CCliHost::OpenPort(uint32_t speed, BoxRecord& failure, bool report)
     const int64_t startMs = WallMs();
     if (!m_Port.Open(m_PortName.c_str(), speed, PortNumberOf(m_PortName))) {
         failure = BoxRecord();
-        failure.port = m_PortName;
+        failure.port = m_RecordPort;
         failure.portById = m_ById;
         failure.usbSerial = m_UsbSerial;
         failure.speed = speed;
@@ -128,11 +130,11 @@ bool CCliHost::OpenPort(uint32_t speed, BoxRecord& failure, bool report)
         failure.status = msg::kInitFailed;
         failure.detail = OpenErrorText(speed);
         failure.startMs = startMs;
-        failure.endMs = WallMs();
+        failure.endMs = std::max(WallMs(), startMs);
         if (!report)
             return false;
-        m_Console.SetState(m_Slot, msg::kInitFailed, Tone::Bad);
-        m_Console.Error(m_Slot, std::string(msg::kInitFailed) + " " + m_PortName + ": " + failure.detail);
+        m_Events.Status(msg::kInitFailed, Tone::Bad, true);
+        m_Events.Error(std::string(msg::kInitFailed) + " " + m_PortName + ": " + failure.detail);
         if (m_Trace)
             m_Trace->Note("cannot open " + m_PortName + ": " + failure.detail);
         return false;
@@ -150,7 +152,7 @@ bool CCliHost::OpenPort(uint32_t speed, BoxRecord& failure, bool report)
     return true;
 }
 
-void CCliHost::ClosePort()
+void CPortHost::ClosePort()
 {
     // Close joins the watcher, Stop the pump: the queues have no producer
     // left when they are emptied; the worker, their consumer, is gone.
@@ -164,12 +166,19 @@ void CCliHost::ClosePort()
     m_PortOpen = false;
 }
 
-bool CCliHost::ServeBox(const ServePlan& plan, BoxRecord& record)
+std::unique_ptr<CServedImage> CPortHost::OpenServedImage(const std::string&)
+{
+    // Every box of the run is served the copy read when the run started.
+    return m_Plan.image ? m_Plan.image->Reader() : nullptr;
+}
+
+CPortHost::Served CPortHost::ServeBox(const ServePlan& plan)
 {
     m_Plan = plan;
-    m_Addressable = AddressableBytes(plan.fileSize);
-    m_SelectedPath = plan.file;
-    m_FileSize.store(ClampFileSize(plan.fileSize));
+    const CPinnedImage& image = *plan.image;
+    m_Addressable = image.Reachable();
+    m_SelectedPath = image.Path();
+    m_FileSize.store(ClampFileSize(image.FileSize()));
     m_CommandLineMode = 1;
     StartBox(NowNs());
     m_HostEnd.store(static_cast<int>(HostEnd::None));
@@ -180,13 +189,13 @@ bool CCliHost::ServeBox(const ServePlan& plan, BoxRecord& record)
         m_LastShown.clear();
     }
     if (m_Trace)
-        m_Trace->Note("port " + m_PortName + ", " + std::to_string(plan.speed) + " baud, file " + plan.file +
-                      " (" + std::to_string(plan.fileSize) + " bytes)" +
+        m_Trace->Note("port " + m_PortName + ", " + std::to_string(plan.speed) + " baud, file " + image.Path() +
+                      " (" + std::to_string(image.FileSize()) + " bytes)" +
                       (plan.loop ? ", box " + std::to_string(m_BoxesEnded + 1) : ""));
     if (m_BoxesEnded == 0)
-        m_Console.Note(m_Slot, "Serving " + plan.file + " (" + std::to_string(plan.fileSize) + " bytes) on " +
-                                   m_PortName + " at " + std::to_string(plan.speed) + " baud.");
-    m_Console.ClearProgress(m_Slot);
+        m_Events.Note("Serving " + image.Path() + " (" + std::to_string(image.FileSize()) + " bytes) on " +
+                      m_PortName + " at " + std::to_string(plan.speed) + " baud.");
+    m_Events.BoxWaiting();
     SetPendingMessage(msg::kWaiting);
     ShowMessage(-1);
 
@@ -217,22 +226,20 @@ bool CCliHost::ServeBox(const ServePlan& plan, BoxRecord& record)
         if (m_Done)
             break;
         lock.unlock();
-        bool stop = m_Interrupt && m_Interrupt->load() != 0;
-        if (!stop && plan.loop && m_NoMoreBoxes && m_NoMoreBoxes()) {
+        bool greeted;
+        {
             std::lock_guard<std::mutex> g(m_BoxLock);
-            stop = m_Box.firstFrameNs == 0;
+            greeted = m_Box.firstHelloNs != 0;
         }
+        bool stop = m_Interrupt && m_Interrupt->load() != 0;
+        if (!stop && plan.loop && m_NoMoreBoxes && m_NoMoreBoxes())
+            stop = !greeted;
         if (stop && EndByHost(HostEnd::Interrupted, kInterrupted))
             StopWorker(true);
-        if (plan.waitTimeout > 0 && Clock::now() - waitStart >= waitLimit) {
-            bool greeted;
-            {
-                std::lock_guard<std::mutex> g(m_BoxLock);
-                greeted = m_Box.firstHelloNs != 0;
-            }
+        if (plan.waitTimeout > 0 && Clock::now() - waitStart >= waitLimit && !greeted) {
             char text[96];
             std::snprintf(text, sizeof text, "No box greeted within %g s.", plan.waitTimeout);
-            if (!greeted && EndByHost(HostEnd::NoBox, text))
+            if (EndByHost(HostEnd::NoBox, text))
                 StopWorker(!plan.loop);
         }
         if (Clock::now() >= nextTick) {
@@ -241,7 +248,7 @@ bool CCliHost::ServeBox(const ServePlan& plan, BoxRecord& record)
         }
         PortProgress p = Snapshot();
         if (p.served > 0)
-            m_Console.Progress(m_Slot, p, false);
+            m_Events.Progress(p, false);
         if (m_Trace)
             m_Trace->Flush();
         lock.lock();
@@ -251,21 +258,29 @@ bool CCliHost::ServeBox(const ServePlan& plan, BoxRecord& record)
     const int64_t endNs = NowNs();
 
     const HostEnd hostEnd = static_cast<HostEnd>(m_HostEnd.load());
-    bool spoke;
+    bool greeted;
     {
         std::lock_guard<std::mutex> g(m_BoxLock);
-        spoke = m_Box.firstFrameNs != 0;
+        greeted = m_Box.firstHelloNs != 0;
     }
     // The worker is gone: nothing else touches the queues now.
     if (!plan.loop || hostEnd == HostEnd::Interrupted || result == TransferResult::PortLost)
         ClosePort();
-    // In a shift, a port interrupted while it waited has no box to record.
-    if (plan.loop && hostEnd == HostEnd::Interrupted && !spoke)
-        return false;
+    // In a shift, a port that no box greeted has no box to record: neither
+    // when the run ends nor when its adapter goes away.
+    if (plan.loop && !greeted) {
+        if (hostEnd == HostEnd::Interrupted)
+            return Served::NoBox;
+        if (result == TransferResult::PortLost && hostEnd == HostEnd::None) {
+            if (m_Trace)
+                m_Trace->Note("port lost while no box was on it: " + m_Port.LostReason());
+            return Served::Lost;
+        }
+    }
 
     Ending e = EndingOf(result);
     std::string status = e.status;
-    record = BoxRecord();
+    BoxRecord record;
     record.result = e.result;
     record.exitCode = e.exitCode;
     if (hostEnd == HostEnd::Interrupted) {
@@ -291,11 +306,12 @@ bool CCliHost::ServeBox(const ServePlan& plan, BoxRecord& record)
         ShowMessage(3);
     }
     record.status = status;
+    record.detail = DetailOf(record, hostEnd, result, endNs);
     FinishRecord(record);
-    return true;
+    return Served::Box;
 }
 
-bool CCliHost::EndByHost(HostEnd why, const std::string& text)
+bool CPortHost::EndByHost(HostEnd why, const std::string& text)
 {
     if (!ClaimEnd())
         return false;
@@ -305,7 +321,7 @@ bool CCliHost::EndByHost(HostEnd why, const std::string& text)
     return true;
 }
 
-void CCliHost::StopWorker(bool closePort)
+void CPortHost::StopWorker(bool closePort)
 {
     // Closing wakes a write the worker may be stuck in and makes its frame
     // wait give up; the queues are reset only once the worker, their
@@ -320,7 +336,7 @@ void CCliHost::StopWorker(bool closePort)
     m_RunFlag.store(0);
 }
 
-void CCliHost::WatchdogTick()
+void CPortHost::WatchdogTick()
 {
     // The worker stores 0 on every request; count up only while counting.
     int32_t cur = m_WatchdogCounter.load();
@@ -332,7 +348,7 @@ void CCliHost::WatchdogTick()
         StopWorker(!m_Plan.loop);
 }
 
-void CCliHost::ShowMessage(int)
+void CPortHost::ShowMessage(int)
 {
     // The countdown that clears the dialog's status line has no meaning for
     // a stream of lines; each new text is shown once.
@@ -343,19 +359,19 @@ void CCliHost::ShowMessage(int)
     if (text.empty() || text == m_LastShown)
         return;
     m_LastShown = text;
-    m_Console.Status(m_Slot, text, ToneOf(text));
+    m_Events.Status(text, ToneOf(text));
 }
 
-void CCliHost::SetProgress(int percent)
+void CPortHost::SetProgress(int percent)
 {
     // The figure is the dialog's bar; here progress counts the bytes the box
     // asked for, so the call only says when to draw.
     PortProgress p = Snapshot();
     if (p.served > 0)
-        m_Console.Progress(m_Slot, p, percent == 100);
+        m_Events.Progress(p, percent == 100);
 }
 
-void CCliHost::FinishTransfer()
+void CPortHost::FinishTransfer()
 {
     // The worker claimed the end before it called this.
     SetPendingMessage(msg::kCompleted);
@@ -370,7 +386,7 @@ void CCliHost::FinishTransfer()
     }
 }
 
-void CCliHost::TraceSkipped()
+void CPortHost::TraceSkipped()
 {
     if (!m_Trace || !m_Tap || m_TailTraced)
         return;

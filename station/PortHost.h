@@ -1,17 +1,18 @@
-// The command-line front end's download host for one port: owns the serial
-// port, and serves one box at a time on it: the download worker runs on a
-// thread of its own, and on the calling thread the watchdog that ends a
-// box once it falls silent. Each box gets a fresh worker, watchdog and
-// record; in a shift the port stays open from box to box. Several hosts
-// run side by side, one per port, each on its own thread; they share only
-// the console, the interrupt flag and the record sink.
+// The download host for one port of a station: owns the serial port and
+// serves one box at a time on it: the download worker runs on a thread of
+// its own, and on the calling thread the watchdog that ends a box once it
+// falls silent. Each box gets a fresh worker, watchdog and record; in a
+// shift the port stays open from box to box. Several hosts run side by
+// side, one per port, each on its own thread; they share only the
+// interrupt flag, the image and the station's observers, to which they
+// say everything through CPortEvents.
 #pragma once
 
 #include "BoxRecord.h"
-#include "Console.h"
 #include "Coverage.h"
+#include "PinnedImage.h"
+#include "PortEvents.h"
 #include "RateWindow.h"
-#include "Sha256.h"
 #include "TapLink.h"
 #include "Trace.h"
 
@@ -31,22 +32,14 @@
 
 // How a port's boxes are served.
 struct ServePlan {
-    std::string file;
-    long long fileSize = 0;    // the real size, past 2 GiB too
+    std::shared_ptr<const CPinnedImage> image;
     uint32_t speed = 115200;
     bool loop = false;         // a shift: the port stays open for the next box
     bool requireFull = false;  // a box that asked for less than all it can reach fails
     double waitTimeout = 0;    // seconds for the first hello; 0 = no limit
 };
 
-// Bytes the box can ask for: 24-bit offsets plus a block of up to 255.
-constexpr long long kAddressableLimit = (1LL << 24) + 254;
-inline long long AddressableBytes(long long fileSize)
-{
-    return fileSize < kAddressableLimit ? (fileSize > 0 ? fileSize : 0) : kAddressableLimit;
-}
-
-class CCliHost : public CDownloadHost, private IFrameObserver {
+class CPortHost : public CDownloadHost, private IFrameObserver {
 public:
     using Clock = std::chrono::steady_clock;
     // A finished record, handed over before the port takes its next box;
@@ -54,9 +47,8 @@ public:
     // thread, or on the worker's for a box that was reset.
     using RecordSink = std::function<void(BoxRecord& record)>;
 
-    // The port's lines go to console slot slot.
-    CCliHost(CConsole& console, int slot, const std::string& port);
-    ~CCliHost() override;
+    CPortHost(CPortEvents& events, const std::string& port);
+    ~CPortHost() override;
 
     // Non-zero ends the run as an interruption (read by every port's
     // thread, written by a signal handler: a lock-free atomic).
@@ -79,24 +71,29 @@ public:
     }
 
     // Opens the port. false with the failure's record (port_error) filled;
-    // said on the console when report.
+    // said to the observers when report.
     bool OpenPort(uint32_t speed, BoxRecord& failure, bool report);
-    // Waits for a box on the open port and serves it until it ends.
-    // Returns false, with nothing to record, when the run was interrupted
-    // before any box spoke in a shift.
-    bool ServeBox(const ServePlan& plan, BoxRecord& record);
-    void ClosePort();
-    // Boxes ended on this port, reset ones included.
-    int BoxesEnded() const { return m_BoxesEnded.load(); }
 
-    // Exit code for an interrupted run (SIGINT, SIGTERM, SIGHUP, Ctrl+C).
-    enum { kExitInterrupted = 130 };
+    // How ServeBox ended.
+    enum class Served {
+        Box,     // a box was served: its record went to the sink
+        NoBox,   // the run was interrupted (or the log failed) before a box greeted
+        Lost,    // in a shift, the port went away while no box was on it
+    };
+    // Waits for a box on the open port and serves it until it ends.
+    Served ServeBox(const ServePlan& plan);
+    void ClosePort();
+    // The port is open (it closes itself when lost or interrupted).
+    bool PortOpen() const { return m_PortOpen; }
+    // Boxes ended on this port that --count counts (reset ones are not).
+    int BoxesCounted() const { return m_BoxesCounted.load(); }
 
     // CDownloadHost
     void ShowMessage(int n) override;
     void SetProgress(int percent) override;
     void FinishTransfer() override;
     void ExitCommandLine(int) override {}
+    std::unique_ptr<CServedImage> OpenServedImage(const std::string& path) override;
 
 private:
     static int64_t NowNs()
@@ -118,23 +115,35 @@ private:
     // port's; m_BoxLock guards them.
     struct BoxStats {
         uint64_t served = 0, blocks = 0, requests = 0, rerequests = 0, badFrames = 0;
+        uint64_t regreetings = 0;
         CCoverage requested;  // distinct bytes asked for, within the file
         CCoverage delivered;  // bytes served
-        int64_t hashedEnd = 0;     // the hash covers [0, hashedEnd)
-        bool hashBroken = false;   // a block left a gap: the hash stops there
         int64_t firstFrameNs = 0;  // steady clock, 0 = the box has not spoken
-        int64_t firstHelloNs = 0;
+        int64_t firstHelloNs = 0;  // 0 = no box has greeted
         int64_t firstServeNs = 0, lastServeNs = 0;
         int64_t waitStartNs = 0;   // steady clock: the port began waiting for this box
-        int64_t startMs = 0;       // wall clock of the record's start
+        int64_t startNs = 0;       // steady clock of the record's start
+        int64_t startMs = 0;       // wall clock of the same moment
+        int64_t lastRequestNs = 0; // the box's last hello, data or time request
         bool greeted = false;        // as the worker sees it
         bool askedForData = false;   // a data request since the greeting
         int64_t pendingOffset = -1;  // the data request being answered
+        // A hello after data was asked for: the box may have been reset.
+        // Its next data request tells: a block it already has means it
+        // starts over; anything else, it carries on.
+        bool regreetPending = false;
+        int64_t regreetNs = 0, regreetMs = 0;
+        uint64_t sinceRegreet = 0;   // requests since that hello, the hello included
+        std::string failure;         // what went wrong, for the record's detail
     };
 
     // IFrameObserver, on the worker thread.
     void OnReceived(const unsigned char* body, int parseResult) override;
     void OnSent(const unsigned char* body) override;
+    void OnIgnored(const unsigned char* body, const char* why) override;
+    // A data request while a re-greeting is pending: true when the box
+    // started over (its old record is then finished).
+    bool TakeRestart(int64_t offset, int n);
 
     void StartBox(int64_t waitStartNs);
     // The host ends the box: the later end changes nothing.
@@ -143,14 +152,15 @@ private:
     void WatchdogTick();
     void FillRecord(BoxRecord& r, int64_t endNs);
     void FinishRecord(BoxRecord& r);
+    std::string DetailOf(const BoxRecord& r, HostEnd hostEnd, TransferResult result, int64_t endNs);
     PortProgress Snapshot();
     void TraceSkipped();
     std::string OpenErrorText(uint32_t speed) const;
     Tone ToneOf(const std::string& text) const;
 
-    CConsole& m_Console;
-    int m_Slot;
+    CPortEvents& m_Events;
     std::string m_PortName;
+    std::string m_RecordPort;  // the port's absolute name, for the records
     std::string m_ById, m_UsbSerial;
     const std::atomic<int>* m_Interrupt = nullptr;
     std::function<bool()> m_NoMoreBoxes;
@@ -161,7 +171,8 @@ private:
     CSerialComm m_Port;
     std::unique_ptr<CTapLink> m_Tap;  // between worker and port while tracing
     bool m_PortOpen = false;          // the port's own thread only
-    std::atomic<int> m_BoxesEnded{0};  // the port's thread, or the worker's at a reset
+    std::atomic<int> m_BoxesEnded{0};    // records made; the port's thread, or the worker's at a reset
+    std::atomic<int> m_BoxesCounted{0};  // of those, not reset
 
     ServePlan m_Plan;                 // set before the worker starts, then read-only
     int64_t m_Addressable = 0;
@@ -178,7 +189,6 @@ private:
     std::mutex m_BoxLock;
     BoxStats m_Box;
     CRateWindow m_Rate;
-    CSha256 m_Hash;
 
     // Worker-thread state of the trace.
     uint64_t m_TracedConsumed = 0;

@@ -1,5 +1,7 @@
 #include "RateWindow.h"
 
+#include <cstdio>
+
 #include <algorithm>
 
 CRateWindow::CRateWindow(std::chrono::milliseconds window, std::chrono::milliseconds resolution)
@@ -63,4 +65,14 @@ double CRateWindow::EtaSeconds(Clock::time_point now, uint64_t remaining) const
     if (rate <= 0.0)
         return -1.0;
     return static_cast<double>(remaining) / rate;
+}
+
+std::string FormatRate(double bytesPerSecond)
+{
+    char text[32];
+    if (bytesPerSecond >= 1024.0 * 1024.0)
+        std::snprintf(text, sizeof text, "%.2f MiB/s", bytesPerSecond / (1024.0 * 1024.0));
+    else
+        std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / 1024.0);
+    return text;
 }

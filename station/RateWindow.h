@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <string>
 
 class CRateWindow {
 public:
@@ -42,3 +43,6 @@ private:
     std::deque<Sample> m_Samples;
     uint64_t m_Total = 0;
 };
+
+// "120.3 KiB/s", "1.20 MiB/s"
+std::string FormatRate(double bytesPerSecond);

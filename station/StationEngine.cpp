@@ -1,75 +1,104 @@
-#include "Station.h"
+#include "StationEngine.h"
 
-#include <cstdio>
 #include <thread>
 
-CStation::CStation(CConsole& console, RunSetup& run, const std::atomic<int>& interrupt)
-    : m_Console(console), m_Run(run), m_Interrupt(interrupt)
+CStationEngine::CStationEngine(std::vector<StationPort> ports, IRecordLog* log, RecordContext context,
+                               const std::atomic<int>& interrupt)
+    : m_PortsPlan(std::move(ports)), m_Log(log), m_Context(std::move(context)), m_Interrupt(interrupt)
 {
+    m_Records.resize(m_PortsPlan.size());
+    m_Tallies.resize(m_PortsPlan.size());
+    for (size_t i = 0; i < m_PortsPlan.size(); ++i)
+        m_Tallies[i].port = m_PortsPlan[i].port;
 }
 
-void CStation::OnRecord(const BoxRecord& record, bool box)
+CStationEngine::~CStationEngine() = default;
+
+void CStationEngine::StationError(const std::string& text)
 {
-    const std::string line = RecordJson(record, m_Run.context);
-    if (m_Run.log && box) {
+    StationEvent e;
+    e.kind = StationEvent::Kind::Error;
+    e.text = text;
+    m_FanOut.OnEvent(e);
+}
+
+void CStationEngine::Commit(int slot, BoxRecord& record)
+{
+    std::lock_guard<std::mutex> g(m_RecordLock);
+    const CPinnedImage* image = m_PortsPlan[static_cast<size_t>(slot)].image.get();
+    if (image && image->ChangedOnDisk()) {
+        record.imageChanged = true;
+        if (m_ChangeSaid.insert(image).second)
+            StationError(image->Path() + " changed on disk after the run read it; this run goes on serving the "
+                                         "image it read (SHA-256 " + image->Sha256().substr(0, 12) +
+                         "...): a new image takes a new run");
+    }
+    const std::string line = RecordJson(record, m_Context);
+    if (m_Log && !m_LogFailed.load()) {
         std::string error;
-        if (!m_Run.log->Append(line, error) && !m_LogFailed.exchange(true))
-            m_Console.Error(-1, "cannot write log " + m_Run.log->Path() + ": " + error +
-                                    "; no further box is taken");
+        if (!m_Log->Append(line, error)) {
+            m_LogFailed.store(true);
+            StationError("cannot write log " + m_Log->Path() + ": " + error + "; no further box is taken");
+        }
     }
-    if (m_Plan.jsonLive) {
-        std::lock_guard<std::mutex> g(m_OutLock);
-        std::fputs((line + "\n").c_str(), stdout);
-        std::fflush(stdout);
-    }
+    if (m_Log && m_LogFailed.load())
+        StationError("not in the log: " + line);
+    m_Records[static_cast<size_t>(slot)].push_back(record);
+    ShiftTally& tally = m_Tallies[static_cast<size_t>(slot)];
+    tally.Add(record);
+
+    StationEvent e;
+    e.kind = StationEvent::Kind::BoxEnded;
+    e.slot = slot;
+    e.record = std::make_shared<const BoxRecord>(record);
+    e.tally = tally;
+    m_FanOut.OnEvent(e);
 }
 
-void CStation::Run(const StationPlan& plan)
+void CStationEngine::Run(const StationPlan& plan)
 {
-    m_Plan = plan;
-    const size_t n = m_Run.ports.size();
+    const size_t n = m_PortsPlan.size();
     for (size_t i = 0; i < n; ++i) {
-        const RunPort& p = m_Run.ports[i];
-        m_Hosts.emplace_back(new CCliHost(m_Console, static_cast<int>(i), p.port));
-        CCliHost& host = *m_Hosts.back();
+        const StationPort& p = m_PortsPlan[i];
+        const int slot = static_cast<int>(i);
+        m_Events.emplace_back(new CPortEvents(m_FanOut, slot));
+        m_Hosts.emplace_back(new CPortHost(*m_Events.back(), p.port));
+        CPortHost& host = *m_Hosts.back();
         host.SetInterruptFlag(&m_Interrupt);
-        host.SetTrace(i < m_Run.traces.size() ? m_Run.traces[i].get() : nullptr);
+        host.SetTrace(p.trace);
         host.SetPortIdentity(p.byId, p.usbSerial);
         host.SetNoMoreBoxes([this] { return m_LogFailed.load(); });
-        m_Shifts.emplace_back(new CPortShift(host, m_Console, static_cast<int>(i), p.port,
-                                             [this](const BoxRecord& r, bool box) { OnRecord(r, box); }));
+        host.SetRecordSink([this, slot](BoxRecord& r) { Commit(slot, r); });
+        m_Runners.emplace_back(
+            new CPortRunner(host, *m_Events.back(), [this, slot](BoxRecord& r) { Commit(slot, r); }));
     }
     auto stop = [this] { return m_Interrupt.load() != 0 || m_LogFailed.load(); };
     std::vector<std::thread> threads;
     for (size_t i = 0; i < n; ++i) {
         ShiftPlan sp;
-        sp.serve.file = m_Run.ports[i].file;
-        sp.serve.fileSize = m_Run.ports[i].fileSize;
+        sp.serve.image = m_PortsPlan[i].image;
         sp.serve.speed = plan.speed;
         sp.serve.loop = plan.loop;
         sp.serve.requireFull = plan.requireFull;
         sp.serve.waitTimeout = plan.waitTimeout;
         sp.count = plan.count;
-        threads.emplace_back([this, i, sp, stop] { m_Shifts[i]->Run(sp, stop); });
+        threads.emplace_back([this, i, sp, stop] { m_Runners[i]->Run(sp, stop); });
     }
     for (std::thread& t : threads)
         t.join();
 }
 
-std::vector<BoxRecord> CStation::Records()
+std::vector<BoxRecord> CStationEngine::Records()
 {
+    std::lock_guard<std::mutex> g(m_RecordLock);
     std::vector<BoxRecord> all;
-    for (auto& s : m_Shifts) {
-        std::vector<BoxRecord> r = s->Records();
+    for (const auto& r : m_Records)
         all.insert(all.end(), r.begin(), r.end());
-    }
     return all;
 }
 
-std::vector<ShiftTally> CStation::Tallies()
+std::vector<ShiftTally> CStationEngine::Tallies()
 {
-    std::vector<ShiftTally> all;
-    for (auto& s : m_Shifts)
-        all.push_back(s->Tally());
-    return all;
+    std::lock_guard<std::mutex> g(m_RecordLock);
+    return m_Tallies;
 }

@@ -129,6 +129,7 @@ TEST(CliRecords, ValidJsonWhateverTheNamesHold)
     r.status = "Completely Transfered!";
     r.startMs = 1796083200123;  // 2026-12-01T00:00:00.123Z
     r.endMs = r.startMs + 61500;
+    r.duration = 61.5;
     RecordContext c;
     c.version = "1.0.4";
     c.host = "bench\xC3";  // cut in the middle of a character
@@ -144,13 +145,14 @@ TEST(CliRecords, ValidJsonWhateverTheNamesHold)
     EXPECT_EQ("2026-12-01T00:01:01.623Z", m["end"].text);
     EXPECT_DOUBLE_EQ(61.5, m["duration"].number);
     EXPECT_DOUBLE_EQ(3.1, m["requested_percent"].number);
-    EXPECT_EQ(1, m["schema"].number);
+    EXPECT_EQ(2, m["schema"].number);
     // Every key the help text promises is there.
     for (const char* key : {"schema", "tool", "version", "host", "box", "start", "end", "duration", "port",
                             "port_by_id", "usb_serial", "speed", "file", "file_size", "addressable", "sha256",
                             "sha256_bytes", "result", "exit_code", "status", "detail", "bytes_served",
                             "bytes_requested", "requested_percent", "blocks", "requests", "rerequests",
-                            "bad_frames", "elapsed", "transfer_seconds"}) {
+                            "bad_frames", "elapsed", "transfer_seconds", "image_sha256", "image_changed",
+                            "regreetings"}) {
         EXPECT_NE(MiniJson::Value::Missing, m[key].kind) << key;
         EXPECT_TRUE(Has(RecordSchemaHelp(), key)) << key;
     }
@@ -271,7 +273,11 @@ TEST(CliRecords, LinesFitANarrowTerminal)
     console.Status(0, "Downloading Processing..");
     console.Progress(0, p, true);
     console.Status(1, "Completely Transfered!", Tone::Good);
-    console.Tally(1, PortTally{3, 1, "completed"});
+    ShiftTally tally;
+    tally.completed = 3;
+    tally.failed = 1;
+    tally.last = "completed";
+    console.Tally(1, tally);
     console.Close();
     std::fflush(out);
     std::rewind(out);
@@ -302,4 +308,67 @@ TEST(CliRecords, LinesFitANarrowTerminal)
     EXPECT_EQ(" 45%  120.6 KiB/s  ETA 1:01", FormatProgress(p, 39));
     EXPECT_EQ(" 45%  120.6 KiB/s", FormatProgress(p, 20));
     EXPECT_EQ(" 45%", FormatProgress(p, 5));
+}
+
+TEST(CliRecords, BoardShowsFailuresAndTellsAdaptersApart)
+{
+    // Sixty columns, three adapters of one make, no colour: a failed last
+    // box says so in words, a partial one says how much, a lost port says
+    // since when, and each adapter keeps what tells it from the others.
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(nullptr, out);
+    CConsole::Setup s;
+    s.out = out;
+    s.err = out;
+    s.mode = CConsole::Mode::Board;
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_";
+    s.labels = {byId + "A50285BI-if00-port0", byId + "A7Q2XK1-if00-port0", byId + "AB01CD9-if00-port0"};
+    s.width = 60;
+    s.shift = true;
+    CConsole console(s);
+    ShiftTally failed, partial;
+    failed.failed = 1;
+    failed.last = "size_over";
+    failed.lastOutcome = BoxOutcome::Failed;
+    partial.completed = 1;
+    partial.last = "completed";
+    partial.lastPartial = true;
+    partial.lastAskedPercent = 25;
+    for (int i = 0; i < 3; ++i)
+        console.Status(i, "Waiting For Request. Reset SetTop Box.");
+    console.Tally(0, failed);
+    console.Tally(1, partial);
+    PortProgress p;
+    p.percent = 40;
+    p.served = 100;
+    console.Progress(2, p, true);
+    console.Lost(2, 1796083200123, "Waiting for the port to come back.");
+    console.Close();
+    std::fflush(out);
+    std::rewind(out);
+    std::string screen;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, out)) > 0)
+        screen.append(buf, n);
+    std::fclose(out);
+
+    const std::regex ansi("\033\\[[0-9;]*[A-Za-z]");
+    std::vector<std::string> last(3);
+    for (const std::string& raw : LinesOf(screen)) {
+        std::string line = std::regex_replace(raw, ansi, "");
+        line.erase(0, line.find_last_of('\r') + 1);
+        EXPECT_LE(line.size(), 59u) << line;
+        for (size_t i = 0; i < 3; ++i)
+            if (Has(line, i == 0 ? "~50" : i == 1 ? "~7Q" : "~B0"))
+                last[i] = line;
+    }
+    EXPECT_TRUE(Has(last[0], "FAILED size_over")) << last[0];
+    EXPECT_TRUE(Has(last[1], "completed, asked 25 %")) << last[1];
+    EXPECT_TRUE(Has(last[2], "Waiting for the port to come back. (since ")) << last[2];
+    EXPECT_FALSE(Has(last[2], "40%")) << "no stale progress on a lost port: " << last[2];
+
+    Tone tone = Tone::Plain;
+    EXPECT_EQ("last: FAILED size_over", LastBoxText(failed, tone));
+    EXPECT_EQ(Tone::Bad, tone) << "red where there is colour";
 }

@@ -1,0 +1,59 @@
+// What one port says, as events for the station's observers: the port's
+// host and its run speak through this, never to a terminal.
+#pragma once
+
+#include "Events.h"
+
+class CPortEvents {
+public:
+    CPortEvents(IStationObserver& sink, int slot) : m_Sink(sink), m_Slot(slot) {}
+
+    int Slot() const { return m_Slot; }
+
+    void Status(const std::string& text, Tone tone, bool boardOnly = false)
+    {
+        StationEvent e = Make(StationEvent::Kind::Status);
+        e.text = text;
+        e.tone = tone;
+        e.boardOnly = boardOnly;
+        m_Sink.OnEvent(e);
+    }
+    void Progress(const PortProgress& p, bool force)
+    {
+        StationEvent e = Make(StationEvent::Kind::Progress);
+        e.progress = p;
+        e.force = force;
+        m_Sink.OnEvent(e);
+    }
+    void BoxWaiting() { m_Sink.OnEvent(Make(StationEvent::Kind::BoxWaiting)); }
+    void Note(const std::string& text) { Say(StationEvent::Kind::Note, text); }
+    void Error(const std::string& text) { Say(StationEvent::Kind::Error, text); }
+    void Done(const std::string& text) { Say(StationEvent::Kind::Done, text); }
+    void Lost(int64_t sinceMs, const std::string& text)
+    {
+        StationEvent e = Make(StationEvent::Kind::PortLost);
+        e.sinceMs = sinceMs;
+        e.text = text;
+        e.tone = Tone::Warn;
+        m_Sink.OnEvent(e);
+    }
+    void Back() { m_Sink.OnEvent(Make(StationEvent::Kind::PortBack)); }
+
+private:
+    StationEvent Make(StationEvent::Kind kind) const
+    {
+        StationEvent e;
+        e.kind = kind;
+        e.slot = m_Slot;
+        return e;
+    }
+    void Say(StationEvent::Kind kind, const std::string& text)
+    {
+        StationEvent e = Make(kind);
+        e.text = text;
+        m_Sink.OnEvent(e);
+    }
+
+    IStationObserver& m_Sink;
+    int m_Slot;
+};
