@@ -23,7 +23,7 @@ struct BoxRecord {
     // How it ended.
     int exitCode = 1;
     // completed, incomplete, file_error, size_over, read_error, port_lost,
-    // timeout, no_box, restarted, interrupted, port_error, usage_error
+    // timeout, no_box, restarted, interrupted, port_error, usage_error, not_served
     std::string result = "port_error";
     std::string status;         // the last status text shown
     std::string detail;         // why, when the status does not say it all

@@ -131,7 +131,17 @@ for program in zurivavave-cli zurivavave-boxsim; do
     [ -z "$warnings" ] || fail "man --warnings -l $program.1.gz: $warnings"
     check_documented "$scratch/usr/bin/$program" "$page" "_${program//-/_}"
 done
-echo "man --warnings: no warnings; every option of --help is in the man pages and the completion"
+# Every result a record can carry, as --help lists them, has its entry under
+# Results in the man page.
+help_results=$("$scratch/usr/bin/zurivavave-cli" --help | awk 'on && /^    [a-z]/ { exit } /^    result / { on = 1 } on' |
+               tr '\n' ' ' | sed 's/(.*//; s/^ *result //' | grep -oE '[a-z]+(_[a-z]+)*')
+man_results=$(zcat "$scratch/usr/share/man/man1/zurivavave-cli.1.gz" | sed -n '/^\.SS Results/,/^\.S[SH]/p' |
+              awk 'tag { print $2 } { tag = ($0 == ".TP") }')
+[ "$(wc -w <<<"$help_results")" -ge 10 ] || fail "no results found in zurivavave-cli --help: $help_results"
+for result in $help_results; do
+    grep -qx "$result" <<<"$man_results" || fail "zurivavave-cli.1 lists no result $result, which --help lists"
+done
+echo "man --warnings: no warnings; every option of --help is in the man pages and the completion, every result in the man page"
 packaging/test-completion.sh "$scratch"
 
 step "the installed programs serve a box"
