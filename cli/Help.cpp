@@ -4,13 +4,35 @@
 #include "Options.h"
 
 #ifdef _WIN32
-#define ZV_HELP_PORT "COM1"
 #define ZV_HELP_PATTERN "COM*"
 #define ZV_HELP_PLATFORM "Windows"
+// What a pattern is matched against here.
+#define ZV_HELP_PATTERNS                                                        \
+    "  A PORT with * or ? is a pattern, matched in any case against the COM\n"  \
+    "  ports the registry lists (those --list-ports shows): COM* takes them\n"   \
+    "  all. The matches are served in natural order (COM2 before COM10), each\n" \
+    "  once; a pattern that matches none ends the run before any port opens\n"  \
+    "  (exit 4).\n"
 #else
-#define ZV_HELP_PORT "/dev/ttyUSB0"
 #define ZV_HELP_PATTERN "'/dev/ttyUSB*'"
 #define ZV_HELP_PLATFORM "Linux"
+// A pattern is the file system's glob, not a filter over --list-ports: say
+// what it takes, so no one serves a stale link to someone else's terminal.
+#define ZV_HELP_PATTERNS                                                           \
+    "  A PORT with *, ? or [...] is a file-system glob, expanded as the shell\n"    \
+    "  would (no ~ or {a,b}; * and ? skip names that start with a dot),\n"          \
+    "  relative to the current directory unless it starts with /. It takes\n"      \
+    "  whatever names match, serial ports or not; it is not matched against\n"     \
+    "  the ports --list-ports shows, and a relative ttyUSB* takes any links so\n"   \
+    "  named in the current directory, to another program's pseudo-terminal\n"    \
+    "  too. Give the whole path, quoted: '/dev/ttyUSB*'. Never taken: a match\n"   \
+    "  that is no character device, /dev/tty, /dev/console, /dev/ptmx, the\n"      \
+    "  virtual consoles /dev/ttyN, the tool's own standard input, output or\n"     \
+    "  error, and the system console (the kernel's, marked by --list-ports).\n"    \
+    "  A link that leads nowhere is kept, and its port fails to open. The\n"      \
+    "  matches are served in natural order (ttyUSB2 before ttyUSB10), each\n"      \
+    "  device once; a pattern that leaves no port ends the run before any port\n"  \
+    "  opens (exit 4).\n"
 #endif
 
 std::string HelpText()
@@ -22,10 +44,14 @@ std::string HelpText()
         "each box greets, requests the file block by block and reports when done.\n"
         "\n"
         "Options:\n"
-        "  -p, --port PORT[=FILE]  serial port (default $ZURIVAVAVE_PORT, else " ZV_HELP_PORT ");\n"
-        "                 give it several times, or a pattern such as " ZV_HELP_PATTERN ", to\n"
-        "                 serve many boxes at once; PORT=FILE serves FILE on that port\n"
-        "                 (FILE may then be left out when every port names its own)\n"
+        "  -p, --port PORT[=FILE]  serial port (default $ZURIVAVAVE_PORT, else\n"
+        "                 ";
+    text += DefaultPort();
+    text +=
+        "); give it several times, or a pattern such as\n"
+        "                 " ZV_HELP_PATTERN ", to serve many boxes at once (see Port\n"
+        "                 patterns); PORT=FILE serves FILE on that port (FILE may\n"
+        "                 then be left out when every port names its own)\n"
         "  -b, --speed BAUD  19200, 38400, 57600, 115200 (default, or $ZURIVAVAVE_SPEED),\n"
         "                 230400, 460800 or 921600 where the adapter supports it;\n"
         "                 --baud is the same option\n"
@@ -62,6 +88,8 @@ std::string HelpText()
         "  stderr as \"zurivavave-cli: ...\". Results are coloured on a terminal\n"
         "  unless NO_COLOR is set.\n"
         "\n"
+        "Port patterns:\n" ZV_HELP_PATTERNS
+        "\n"
         "Shift (--loop):\n"
         "  Each port serves box after box on the same line; a box that greets again\n"
         "  after it has asked for data was reset: its record ends as restarted and a\n"
@@ -87,7 +115,12 @@ std::string HelpText()
     text +=
         "\n"
         "Environment:\n"
-        "  ZURIVAVAVE_PORT   default for --port when none is given\n"
+        "  ZURIVAVAVE_PORT   default for --port when none is given; with neither, the\n"
+        "                    tool tries ";
+    text += DefaultPort();
+    text +=
+        " and, if it is not there, says so\n"
+        "                    and points to --list-ports (exit 4)\n"
         "  ZURIVAVAVE_SPEED  default for --speed; the command line wins\n"
         "  NO_COLOR          when set, no colour\n"
         "\n"

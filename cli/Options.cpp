@@ -6,12 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifdef _WIN32
-#define ZV_DEFAULT_PORT "COM1"
-#else
-#define ZV_DEFAULT_PORT "/dev/ttyUSB0"
-#endif
-
 namespace {
 
 std::string SpeedList()
@@ -105,6 +99,15 @@ int UsageError(const std::string& error)
 {
     std::fprintf(stderr, "zurivavave-cli: %s\nTry 'zurivavave-cli --help'.\n", error.c_str());
     return 2;
+}
+
+const char* DefaultPort()
+{
+#ifdef _WIN32
+    return "COM1";
+#else
+    return "/dev/ttyUSB0";
+#endif
 }
 
 const std::vector<unsigned long>& CliSpeeds()
@@ -248,7 +251,8 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
     }
     if (o.ports.empty()) {
         const char* port = env ? env("ZURIVAVAVE_PORT") : nullptr;
-        o.ports.push_back(SplitPortArgument(port && *port ? port : ZV_DEFAULT_PORT));
+        o.portDefaulted = !(port && *port);
+        o.ports.push_back(SplitPortArgument(o.portDefaulted ? DefaultPort() : port));
     }
     bool everyPortHasAFile = true;
     for (const PortArgument& p : o.ports)

@@ -17,6 +17,7 @@ struct PortArgument {
 
 struct CliOptions {
     std::vector<PortArgument> ports;  // as given; patterns are expanded later
+    bool portDefaulted = false;       // no --port, no ZURIVAVAVE_PORT: ports holds DefaultPort()
     unsigned long speed = 115200;
     std::string file;                 // the run's FILE, "" when every port names its own
     std::string tracePath;
@@ -41,6 +42,9 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& optio
 
 // Says a usage error on stderr with the hint to --help; returns exit code 2.
 int UsageError(const std::string& error);
+
+// The port tried when neither --port nor ZURIVAVAVE_PORT names one.
+const char* DefaultPort();
 
 // The speeds the tool offers, in order.
 const std::vector<unsigned long>& CliSpeeds();

@@ -84,6 +84,20 @@ void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const s
     std::fflush(stdout);
 }
 
+// Whether the default port is there at all, asked without opening it (an
+// open would raise the lines of whatever is plugged in).
+bool DefaultPortIsThere(const std::string& port)
+{
+    // COM1 and its kind are no files: the registry's list of ports says.
+    if (IsReservedDeviceName(port)) {
+        for (const SerialPortInfo& p : ListSerialPorts())
+            if (PortIdentity(p.path) == PortIdentity(port))
+                return true;
+        return false;
+    }
+    return IdentityOf(port).valid;
+}
+
 }  // namespace
 
 std::vector<std::string> TracePaths(const std::string& base, const std::vector<std::string>& ports)
@@ -137,6 +151,22 @@ int CheckRun(const CliOptions& options, RunSetup& run)
                          file.c_str(), image->FileSize(), kAddressableLimit);
         images[file] = image;
         run.guarded.push_back({file, "the served file"});
+    }
+
+    // A user who named no port learns which one was tried, and where the
+    // real ones are listed, rather than a bare "No such file or directory".
+    if (options.portDefaulted && !DefaultPortIsThere(options.ports[0].port)) {
+        const std::string& port = options.ports[0].port;
+        std::string why = "no --port and no ZURIVAVAVE_PORT given, so the default port " + port +
+                          " was tried: it does not exist";
+        std::fprintf(stderr,
+                     "zurivavave-cli: %s (%s)\n"
+                     "zurivavave-cli: 'zurivavave-cli --list-ports' shows the serial ports present; "
+                     "name one with --port PORT or ZURIVAVAVE_PORT=PORT\n",
+                     why.c_str(), msg::kInitFailed);
+        PrintFailureRecords(options, run, port, "port_error", kExitPort, msg::kInitFailed,
+                            why + "; zurivavave-cli --list-ports shows the serial ports present");
+        return kExitPort;
     }
 
     // The ports: patterns expanded, each device once however it is named.

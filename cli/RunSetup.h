@@ -1,6 +1,7 @@
 // Everything a run checks before it opens a port: every image can be read,
-// every port argument names at least one port (each device served once),
-// and no output is the served file, a port or another output. A failure
+// the default port is there when no port was named, every port argument
+// names at least one port (each device served once), and no output is the
+// served file, a port or another output. A failure
 // here costs no box; with --json a script still gets a record per port.
 #pragma once
 

@@ -2,23 +2,27 @@
 # Builds the installable packages and checks them:
 #   - a Debian package (zurivavave-cli, zurivavave-boxsim, their man pages,
 #     bash completion, copyright and changelog) from a native release build
-#     with Debian's hardening flags; lintian must find no error in it, the man
-#     pages must render without a warning and name every option --help lists,
-#     the completion must complete; it is installed with dpkg -i (as root;
-#     otherwise unpacked with dpkg -x) and the installed zurivavave-cli must
-#     run; an installed package is removed again afterwards;
+#     with Debian's hardening flags; lintian must find no error in it. It is
+#     installed with dpkg into a scratch root (never into this machine: the
+#     packages installed here stay as they are, a zurivavave-cli among them),
+#     where the man pages must render without a warning and name every option
+#     --help lists, the completion must complete, the installed programs must
+#     serve a box, and removing the package must leave nothing behind;
 #   - a Windows zip (zurivavave.exe, zurivavave-cli.exe) from the MinGW build.
 #
 #   scripts/package.sh [OUT_DIR]        (default build/packages)
 #
 # Environment: ZV_PKG_NATIVE_DIR, ZV_PKG_MINGW_DIR (build directories,
-# default build/pkg-native and build/pkg-mingw), ZV_JOBS (default 2),
-# ZV_PKG_INSTALL=0 to unpack instead of installing even as root.
+# default build/pkg-native and build/pkg-mingw), ZV_JOBS (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/install-deps.sh package
+# What this machine has of ours, to show at the end that a run changed none
+# of it (install-deps.sh above installs only build and check tools).
+host_packages() { dpkg-query -W -f='${binary:Package} ${Version} ${db:Status-Abbrev}\n' 'zurivavave*' 2>/dev/null || true; }
+host_before=$(host_packages)
 
 jobs=${ZV_JOBS:-2}
 native=${ZV_PKG_NATIVE_DIR:-build/pkg-native}
@@ -69,11 +73,32 @@ step "lintian"
 # Errors and warnings fail the build; notes (I:) are shown.
 lintian --fail-on error,warning --display-info "$deb" || fail "lintian found errors or warnings in $deb"
 
-step "man pages and bash completion"
-unpacked=$(mktemp -d)
-cleanup() { rm -rf "$unpacked"; }
+step "installed in a scratch root"
+# dpkg installs the package under a root of its own: its files, its database,
+# its log. That database holds this machine's records of the packages ours
+# depends on (the records only, no files), so the Depends versions are
+# checked against what a user's machine like this one has.
+scratch=$(mktemp -d)
+selftest=$(mktemp -d)
+boxpid=
+cleanup() { [ -z "$boxpid" ] || kill "$boxpid" 2>/dev/null; rm -rf "$scratch" "$selftest"; }
 trap cleanup EXIT
-dpkg -x "$deb" "$unpacked"
+admin=$scratch/var/lib/dpkg
+mkdir -p "$admin/info" "$admin/updates" "$admin/triggers"
+: >"$admin/status"
+# Depends without versions and alternatives: one package name a word.
+for dep in $(sed 's/([^)]*)//g; s/|[^,]*//g; s/,/ /g' <<<"$depends"); do
+    dpkg-query -s "$dep" >>"$admin/status" 2>/dev/null || fail "$dep, which the package depends on, is not installed here"
+    echo >>"$admin/status"
+done
+in_scratch() { dpkg --root="$scratch" --force-not-root --log=/dev/null "$@"; }
+output=$(in_scratch -i "$deb" 2>&1) || fail "dpkg --root=$scratch -i $deb: $output"
+in_scratch -L zurivavave-cli | grep -qx /usr/bin/zurivavave-cli || fail "dpkg does not list the installed files"
+[ "$(man -M "$scratch/usr/share/man" -w zurivavave-cli)" = "$scratch/usr/share/man/man1/zurivavave-cli.1.gz" ] ||
+    fail "man does not find the installed page"
+echo "installed in $scratch"
+
+step "man pages and bash completion"
 # has_option OPTION: stdin names OPTION as a word of its own.
 has_option() { grep -qE -- "(^|[^[:alnum:]-])$1([^[:alnum:]-]|\$)"; }
 # Every long option that a line of the program's --help starts with has an
@@ -84,7 +109,7 @@ check_documented() {
     local program=$1 page=$2 function=$3 help tags completion opt
     help=$("$program" --help) || fail "$program --help"
     tags=$(zcat "$page" | awk 'tag { print } { tag = ($0 == ".TP") }' | sed 's/\\-/-/g; s/\\f[BIRP]//g')
-    completion=$(sed -n "/^$function()/,/^}/p" "$unpacked/${completions#./}/zurivavave-cli")
+    completion=$(sed -n "/^$function()/,/^}/p" "$scratch/${completions#./}/zurivavave-cli")
     local listed missing=() incomplete=() ahead=()
     listed=$(grep -oE '^ {1,8}(-[[:alnum:]], )?--[[:alnum:]][[:alnum:]-]*' <<<"$help" |
              grep -oE -- '--[[:alnum:]-]+' | sort -u || true)
@@ -101,27 +126,53 @@ check_documented() {
     [ ${#ahead[@]} -eq 0 ] || echo "note: ${page##*/} describes ${ahead[*]}, which ${program##*/} --help does not name"
 }
 for program in zurivavave-cli zurivavave-boxsim; do
-    page=$unpacked/usr/share/man/man1/$program.1.gz
+    page=$scratch/usr/share/man/man1/$program.1.gz
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "man --warnings -l $program.1.gz: $warnings"
-    check_documented "$unpacked/usr/bin/$program" "$page" "_${program//-/_}"
+    check_documented "$scratch/usr/bin/$program" "$page" "_${program//-/_}"
 done
-echo "man --warnings: no warnings; every option of --help is in the man pages and the completion"
+# Every result a record can carry, as --help lists them, has its entry under
+# Results in the man page.
+help_results=$("$scratch/usr/bin/zurivavave-cli" --help | awk 'on && /^    [a-z]/ { exit } /^    result / { on = 1 } on' |
+               tr '\n' ' ' | sed 's/(.*//; s/^ *result //' | grep -oE '[a-z]+(_[a-z]+)*')
+man_results=$(zcat "$scratch/usr/share/man/man1/zurivavave-cli.1.gz" | sed -n '/^\.SS Results/,/^\.S[SH]/p' |
+              awk 'tag { print $2 } { tag = ($0 == ".TP") }')
+[ "$(wc -w <<<"$help_results")" -ge 10 ] || fail "no results found in zurivavave-cli --help: $help_results"
+for result in $help_results; do
+    grep -qx "$result" <<<"$man_results" || fail "zurivavave-cli.1 lists no result $result, which --help lists"
+done
+echo "man --warnings: no warnings; every option of --help is in the man pages and the completion, every result in the man page"
+packaging/test-completion.sh "$scratch"
 
-if [ "$(id -u)" -eq 0 ] && [ "${ZV_PKG_INSTALL:-1}" != 0 ]; then
-    dpkg -i "$deb" >/dev/null
-    cleanup() { rm -rf "$unpacked"; dpkg -r zurivavave-cli >/dev/null 2>&1 || true; }
-    installed=/
-    [ "$(man -w zurivavave-cli)" = /usr/share/man/man1/zurivavave-cli.1.gz ] || fail "man does not find the installed page"
-else
-    installed=$unpacked
-fi
-packaging/test-completion.sh "$installed"
-cli=${installed%/}/usr/bin/zurivavave-cli
-boxsim=${installed%/}/usr/bin/zurivavave-boxsim
+step "the installed programs serve a box"
+cli=$scratch/usr/bin/zurivavave-cli
+boxsim=$scratch/usr/bin/zurivavave-boxsim
 "$cli" --version | grep -qx "zurivavave-cli $version" || fail "$cli --version"
 "$boxsim" --version | grep -qx "zurivavave-boxsim $version" || fail "$boxsim --version"
-echo "installed and ran: $("$cli" --version)"
+# The man page's self-test: the simulator on a pseudo-terminal exits 0 only
+# when every byte it received equals the image.
+head -c 70000 /dev/urandom >"$selftest/fw.wzb"
+"$boxsim" --pty --wait-host --hello-timeout 60000 --expect "$selftest/fw.wzb" >"$selftest/box.out" 2>&1 &
+boxpid=$!
+for _ in $(seq 600); do
+    grep -q '^PTY ' "$selftest/box.out" || ! kill -0 "$boxpid" 2>/dev/null && break
+    sleep 0.1
+done
+pty=$(sed -n 's/^PTY //p' "$selftest/box.out")
+[ -n "$pty" ] || fail "the simulator named no pseudo-terminal: $(cat "$selftest/box.out")"
+timeout 120 "$cli" -q -p "$pty" "$selftest/fw.wzb" || fail "$cli did not serve the simulated box (exit $?)"
+wait "$boxpid" || fail "the simulated box did not receive the image: $(cat "$selftest/box.out")"
+boxpid=
+echo "installed and ran: $("$cli" --version), served a box"
+
+step "removed from the scratch root"
+output=$(in_scratch -r zurivavave-cli 2>&1) || fail "dpkg --root=$scratch -r zurivavave-cli: $output"
+left=$(find "$scratch" -mindepth 1 -path "$scratch/var" -prune -o -print)
+[ -z "$left" ] || fail "removing the package left $left"
+host_after=$(host_packages)
+[ "$host_after" = "$host_before" ] ||
+    fail "this machine's zurivavave packages changed during the run: before [$host_before], after [$host_after]"
+echo "removed; this machine's packages untouched (zurivavave: ${host_after:-none installed})"
 
 step "Windows zip"
 cmake -S . -B "$mingw" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \

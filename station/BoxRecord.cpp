@@ -119,6 +119,8 @@ const char* RecordSchemaHelp()
            "    result             completed, incomplete, file_error, size_over,\n"
            "                       read_error, port_lost, timeout, no_box, restarted,\n"
            "                       interrupted, port_error, usage_error, not_served\n"
+           "                       (not opened: the run ended first, through another\n"
+           "                       port's or image's fault, which its record shows)\n"
            "    exit_code          the exit code this box alone would give\n"
            "    status             the last status text; detail: what happened\n"
            "    bytes_served       bytes sent in data replies\n"

@@ -458,6 +458,30 @@ TEST_F(CliStation, StableNamesPatternsAndTheSamePortTwice)
     std::string help;
     EXPECT_EQ(0, run({"--help"}, &help));
     EXPECT_TRUE(Has(help, "--list-ports") && Has(help, "921600") && Has(help, "bytes_served")) << help;
+    // Every result a record can carry, and what a pattern really is.
+    EXPECT_TRUE(Has(help, "usage_error, not_served") && Has(help, "is a file-system glob")) << help;
+}
+
+TEST_F(CliStation, NoPortNamedSaysWhichDefaultItTried)
+{
+    struct stat st;
+    if (::stat("/dev/ttyUSB0", &st) == 0)
+        GTEST_SKIP() << "this machine has a /dev/ttyUSB0, the default port";
+    const std::string image = MakeImage("image.wzb", 1024, 15);
+    ChildProcess cli({"/usr/bin/env", "-u", "ZURIVAVAVE_PORT", kCli, "--json", image}, m_Dir.File("cli.out"),
+                     m_Dir.File("cli.err"));
+    ASSERT_TRUE(cli.Wait(10000));
+    EXPECT_EQ(4, cli.ExitCode());
+    EXPECT_EQ("zurivavave-cli: no --port and no ZURIVAVAVE_PORT given, so the default port /dev/ttyUSB0 was tried: "
+              "it does not exist (Initializing Failed!)\n"
+              "zurivavave-cli: 'zurivavave-cli --list-ports' shows the serial ports present; name one with --port "
+              "PORT or ZURIVAVAVE_PORT=PORT\n",
+              cli.Err());
+    auto recs = JsonLines(cli.Out());
+    ASSERT_EQ(1u, recs.size()) << cli.Out();
+    EXPECT_EQ("/dev/ttyUSB0", recs[0]["port"].text);
+    EXPECT_EQ("port_error", recs[0]["result"].text);
+    EXPECT_TRUE(Has(recs[0]["detail"].text, "--list-ports")) << cli.Out();
 }
 
 TEST_F(CliStation, OneLinePerPortOnATerminal)
