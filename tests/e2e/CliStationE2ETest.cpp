@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -417,6 +418,12 @@ TEST_F(CliStation, StableNamesPatternsAndTheSamePortTwice)
     ASSERT_EQ(2u, recs.size()) << out;
     EXPECT_EQ("file_error", recs[0]["result"].text);
     EXPECT_EQ(3, recs[1]["exit_code"].number);
+    EXPECT_EQ(0u, recs[0]["start"].text.rfind("20", 0)) << "the time of the run: " << recs[0]["start"].text;
+    // A FIFO as the image is said to be one, and never opened (it would block).
+    const std::string fifo = m_Dir.File("fifo.wzb");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    EXPECT_EQ(3, run({"--port", box.slave, fifo}, nullptr, &err));
+    EXPECT_TRUE(Has(err, "is a named pipe (FIFO)")) << err;
     EXPECT_EQ(4, run({"--json", "--port", byId + "/usb-NONE*", image}, &out));
     recs = JsonLines(out);
     ASSERT_EQ(1u, recs.size()) << out;
@@ -625,6 +632,10 @@ TEST_F(CliStation, ShiftOfBoxesWithARecordOfEach)
         EXPECT_EQ(static_cast<double>(results[r["port"].text].size()), r["box"].number);
         EXPECT_EQ(2, r["schema"].number);
         EXPECT_EQ(12288, r["file_size"].number);
+        EXPECT_EQ(sha, r["image_sha256"].text) << "every box of the run is served one image";
+        if (r["result"].text == "size_over") {
+            EXPECT_TRUE(Has(r["detail"].text, "past the end of the 12288-byte image")) << r["detail"].text;
+        }
         if (r["result"].text == "completed") {
             EXPECT_EQ(sha, r["sha256"].text) << "the box got the image";
             EXPECT_EQ(12288, r["bytes_requested"].number);
@@ -648,6 +659,7 @@ TEST_F(CliStation, ShiftOfBoxesWithARecordOfEach)
     // Every box in exactly one column: completed, failed, restarted,
     // interrupted.
     EXPECT_TRUE(std::regex_search(header[4], std::regex(R"(^TOTAL\s+10\s+8\s+1\s+1\s+0\s)"))) << header[4];
+    EXPECT_TRUE(Has(header[2], "Completely Transfered!")) << "the summary speaks the status texts: " << header[2];
 }
 
 TEST_F(CliStation, LogOutlivesKillNine)
@@ -670,4 +682,66 @@ TEST_F(CliStation, LogOutlivesKillNine)
     EXPECT_GE(recs.size(), 2u);
     for (auto& r : recs)
         EXPECT_EQ("completed", r["result"].text);
+}
+
+TEST_F(CliStation, AnAdapterGoneWithNoBoxIsNoBoxAndAGreetingAgainIsTheSameBox)
+{
+    // The port (a link, as by-id names are) first leads to a line with no
+    // box, which goes away: no record, not counted. Then a box that greets
+    // again in the middle and carries on, and a plain one: two boxes, both
+    // whole, one record each.
+    const std::string image = MakeImage("image.wzb", 4096, 20);
+    const std::string link = m_Dir.File("bay0");
+    auto idle = std::make_unique<PtyPair>();
+    ASSERT_TRUE(idle->Ok());
+    ASSERT_EQ(0, ::symlink(idle->SlavePath().c_str(), link.c_str()));
+    const std::string log = m_Dir.File("shift.jsonl");
+    ChildProcess cli({kCli, "--loop", "--count", "2", "--require-full", "--log", log, "-p", link, image},
+                     m_Dir.File("cli.out"), m_Dir.File("cli.err"));
+    ASSERT_TRUE(WaitUntil([&] { return Has(cli.Out(), "Waiting For Request."); }, 10000)) << cli.Out();
+    idle.reset();
+    ASSERT_TRUE(WaitUntil([&] { return Has(cli.Out(), "Waiting for the port to come back."); }, 10000))
+        << cli.Out();
+    ASSERT_EQ(0, ::unlink(link.c_str()));
+    Box box;
+    StartBox(box, "box",
+             {"--expect", image, "--link", link, "--boxes", "2", "--fault-box", "1", "--cancel-greeting-at", "5"});
+    ASSERT_TRUE(cli.Wait(60000)) << cli.Out() << cli.Err();
+    EXPECT_EQ(0, cli.ExitCode()) << cli.Out() << cli.Err() << BoxDump(box);
+    auto recs = JsonLines(ReadFile(log));
+    ASSERT_EQ(2u, recs.size()) << ReadFile(log);
+    for (auto& r : recs) {
+        EXPECT_EQ("completed", r["result"].text);
+        EXPECT_EQ(4096, r["bytes_requested"].number);
+        EXPECT_EQ(link, r["port"].text) << "the port as named, absolute";
+    }
+    EXPECT_EQ(1, recs[0]["regreetings"].number);
+    EXPECT_EQ(0, recs[1]["regreetings"].number);
+}
+
+TEST_F(CliStation, AReaderThatStopsReadingHoldsNeitherThePortsNorTheEnd)
+{
+    // --json goes to a pipe nobody reads: the boxes go on and are on
+    // record, and a signal still ends the run, as interrupted.
+    const std::string image = MakeImage("image.wzb", 1024, 21);
+    Box box;
+    StartBox(box, "box", {"--expect", image, "--boxes", "40", "--box-pause", "20"});
+    const std::string pipe = m_Dir.File("stdout.fifo");
+    ASSERT_EQ(0, ::mkfifo(pipe.c_str(), 0600));
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ::fcntl(reader, F_SETPIPE_SZ, 4096);  // full after a few records
+    const std::string log = m_Dir.File("shift.jsonl");
+    ChildProcess cli({kCli, "--loop", "--json", "--log", log, "-p", box.slave, image}, pipe, m_Dir.File("cli.err"));
+    ASSERT_TRUE(WaitUntil([&] { return Count(ReadFile(log), "\n") >= 12; }, 60000))
+        << "the boxes stopped with stdout\n" << cli.Err();
+    cli.Signal(SIGTERM);
+    const bool ended = cli.Wait(20000);
+    ::close(reader);
+    ASSERT_TRUE(ended) << cli.Err();
+    EXPECT_EQ(130, cli.ExitCode()) << "some boxes completed, but the run was ended\n" << cli.Err();
+    const std::string text = ReadFile(log);
+    EXPECT_EQ('\n', text.back());
+    for (auto& r : JsonLines(text))
+        EXPECT_NE("", r["result"].text);
 }

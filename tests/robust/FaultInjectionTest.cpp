@@ -272,3 +272,36 @@ TEST_F(Faults, FileTheBoxCanReachWhollyGetsNoWarning)
     EXPECT_EQ(0, cli->ExitCode()) << Dump(*cli);
     EXPECT_FALSE(Has(cli->Err(), "warning")) << Dump(*cli);
 }
+
+TEST_F(Faults, ABoxAskingOutOfOrderIsHashedWhole)
+{
+    // The box asks from offset 3841 to the end first, then from 0: once it
+    // has every byte, its record hashes all of them, not an empty prefix.
+    const std::vector<unsigned char> bytes = RandomBytes(4096, 23);
+    const std::string image = m_Dir.File("image.wzb");
+    WriteFile(image, bytes);
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    BoxDriver box(pty);
+    ChildProcess cli({kCli, "--json", "--port", pty.SlavePath(), image}, m_Dir.File("cli.out"),
+                     m_Dir.File("cli.err"));
+    ASSERT_TRUE(box.Greet(1)) << Dump(cli);
+    unsigned char tag = 2;
+    for (uint32_t offset : {3841u, 0u}) {
+        const uint32_t end = offset ? 4096u : 3841u;
+        for (uint32_t at = offset; at < end; at += 255, ++tag) {
+            const unsigned char n = static_cast<unsigned char>(std::min<uint32_t>(255, end - at));
+            ASSERT_EQ(Frame(tag, 5, std::vector<unsigned char>(bytes.begin() + at, bytes.begin() + at + n)),
+                      box.Request(tag, at, n));
+        }
+    }
+    ASSERT_TRUE(box.Send(Frame(tag, 6, {})));
+    ASSERT_TRUE(cli.Wait(5000)) << Dump(cli);
+    EXPECT_EQ(0, cli.ExitCode()) << Dump(cli);
+    std::FILE* p = ::popen(("sha256sum '" + image + "'").c_str(), "r");
+    ASSERT_NE(nullptr, p);
+    char sum[65] = "";
+    EXPECT_EQ(64u, std::fread(sum, 1, 64, p));
+    ::pclose(p);
+    EXPECT_TRUE(Has(cli.Out(), std::string("\"sha256\":\"") + sum + "\",\"sha256_bytes\":4096")) << cli.Out();
+}
