@@ -3,6 +3,7 @@
 #include "FileIdentity.h"
 #include "PortList.h"
 #include "RecordPath.h"
+#include "RunId.h"
 #include "Terminal.h"
 
 #include "protocol/Messages.h"
@@ -125,6 +126,7 @@ int CheckRun(const CliOptions& options, RunSetup& run)
 {
     run.context.version = ZV_VERSION;
     run.context.host = HostName();
+    run.context.runId = NewRunId();
 
     // Every image once, before any port: read into memory, and shared by
     // every port that serves the same file, whatever name it is given by.

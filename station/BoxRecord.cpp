@@ -55,6 +55,9 @@ std::string RecordJson(const BoxRecord& r, const RecordContext& c)
     std::snprintf(percent, sizeof percent, "%.1f", RequestedPercent(r));
     std::string j = "{";
     j += "\"schema\":" + std::to_string(kRecordSchema);
+    j += ",\"seq\":" + JsonNumber(r.seq);
+    j += ",\"id\":" + JsonString(r.id);
+    j += ",\"run_id\":" + JsonString(c.runId);
     j += ",\"tool\":" + JsonString(c.tool);
     j += ",\"version\":" + JsonString(c.version);
     j += ",\"host\":" + JsonString(c.host);
@@ -95,6 +98,11 @@ const char* RecordSchemaHelp()
     return "  One object per line (JSON Lines), UTF-8; bytes of a name that are not\n"
            "  UTF-8 become U+FFFD. Keys (schema 2):\n"
            "    schema             2\n"
+           "    seq                1, 2, ... one more per record of the log, never back\n"
+           "                       (a run goes on from the highest in its log); 0\n"
+           "                       for the records of a run that ended before a port\n"
+           "    id                 unique whatever the log: the run's id and the seq\n"
+           "    run_id             unique per run\n"
            "    tool, version      zurivavave-cli and its version\n"
            "    host               the station's host name\n"
            "    box                1, 2, ... boxes ended on this port in this run\n"

@@ -8,6 +8,11 @@
 #include <string>
 
 struct BoxRecord {
+    // Which record: seq grows by one per record of a log and never goes
+    // back (it goes on from the log's highest when a run starts); id is
+    // unique whatever the log (the run's id and the seq).
+    uint64_t seq = 0;
+    std::string id;
     // Which box, where.
     int box = 0;                // 1, 2, ... the boxes ended on this port so far, this one included
     std::string port;
@@ -51,6 +56,7 @@ struct RecordContext {
     std::string tool = "zurivavave-cli";
     std::string version;
     std::string host;
+    std::string runId;  // unique per run
 };
 
 enum { kRecordSchema = 2 };

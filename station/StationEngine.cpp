@@ -1,11 +1,14 @@
 #include "StationEngine.h"
 
+#include "RecordLogReader.h"
+
 #include <thread>
 
 CStationEngine::CStationEngine(std::vector<StationPort> ports, IRecordLog* log, RecordContext context,
                                const std::atomic<int>& interrupt)
     : m_PortsPlan(std::move(ports)), m_Log(log), m_Context(std::move(context)), m_Interrupt(interrupt)
 {
+    m_LastSeq = m_Log ? HighestSeq(m_Log->Path()) : 0;
     m_Records.resize(m_PortsPlan.size());
     m_Tallies.resize(m_PortsPlan.size());
     for (size_t i = 0; i < m_PortsPlan.size(); ++i)
@@ -33,6 +36,8 @@ void CStationEngine::Commit(int slot, BoxRecord& record)
                                          "image it read (SHA-256 " + image->Sha256().substr(0, 12) +
                          "...): a new image takes a new run");
     }
+    record.seq = ++m_LastSeq;
+    record.id = m_Context.runId + "-" + std::to_string(record.seq);
     const std::string line = RecordJson(record, m_Context);
     if (m_Log && !m_LogFailed.load()) {
         std::string error;

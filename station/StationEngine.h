@@ -87,5 +87,6 @@ private:
     std::vector<std::vector<BoxRecord>> m_Records;  // per port
     std::vector<ShiftTally> m_Tallies;              // per port
     std::set<const CPinnedImage*> m_ChangeSaid;     // images whose change was said
+    uint64_t m_LastSeq = 0;                         // the last record's seq
     std::atomic<bool> m_LogFailed{false};
 };

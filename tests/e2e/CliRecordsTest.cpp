@@ -152,7 +152,7 @@ TEST(CliRecords, ValidJsonWhateverTheNamesHold)
                             "sha256_bytes", "result", "exit_code", "status", "detail", "bytes_served",
                             "bytes_requested", "requested_percent", "blocks", "requests", "rerequests",
                             "bad_frames", "elapsed", "transfer_seconds", "image_sha256", "image_changed",
-                            "regreetings"}) {
+                            "regreetings", "seq", "id", "run_id"}) {
         EXPECT_NE(MiniJson::Value::Missing, m[key].kind) << key;
         EXPECT_TRUE(Has(RecordSchemaHelp(), key)) << key;
     }

@@ -234,7 +234,7 @@ TEST_F(CliStation, JsonRecordsAndAPortThatIsNotThere)
         for (const char* key : {"speed", "file_size", "exit_code", "bytes_served", "blocks", "requests",
                                 "bad_frames", "elapsed", "transfer_seconds"})
             EXPECT_EQ(MiniJson::Value::Number, rec[i][key].kind) << key << " in " << lines[i];
-        EXPECT_EQ(33u, rec[i].size()) << lines[i];
+        EXPECT_EQ(36u, rec[i].size()) << lines[i];
         EXPECT_EQ(image, rec[i]["file"].text);
         EXPECT_EQ(921600, rec[i]["speed"].number);
         EXPECT_EQ(65536, rec[i]["file_size"].number);
@@ -627,7 +627,10 @@ TEST_F(CliStation, ShiftOfBoxesWithARecordOfEach)
     const std::string sha = Sha256Of(image);
     ASSERT_EQ(64u, sha.size());
     std::map<std::string, std::vector<std::string>> results;
+    double seq = 0;
     for (auto& r : recs) {
+        EXPECT_EQ(++seq, r["seq"].number) << "one more per record";
+        EXPECT_EQ(r["run_id"].text + "-" + std::to_string(static_cast<int>(seq)), r["id"].text);
         results[r["port"].text].push_back(r["result"].text);
         EXPECT_EQ(static_cast<double>(results[r["port"].text].size()), r["box"].number);
         EXPECT_EQ(2, r["schema"].number);
