@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
 
 namespace {
@@ -74,8 +75,29 @@ struct ValueOption {
     const char* name;
     char letter;
 };
-const ValueOption kValueOptions[] = {{"--port", 'p'}, {"--speed", 'b'}, {"--baud", 0},       {"--trace", 0},
-                                     {"--log", 0},    {"--count", 0},   {"--wait-timeout", 0}};
+const ValueOption kValueOptions[] = {{"--port", 'p'},      {"--speed", 'b'},   {"--baud", 0},
+                                     {"--trace", 0},       {"--log", 0},       {"--count", 0},
+                                     {"--wait-timeout", 0}, {"--station", 0},  {"--operator", 0},
+                                     {"--order", 0},       {"--expect-sha256", 0}};
+
+// 64 hex digits, in lower case.
+bool ParseSha256(const std::string& text, std::string& out, std::string& error)
+{
+    std::string hex;
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            hex.clear();
+            break;
+        }
+        hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (hex.size() != 64) {
+        error = "--expect-sha256 " + text + ": not a SHA-256 (64 hex digits)";
+        return false;
+    }
+    out = hex;
+    return true;
+}
 
 const char* LongForLetter(char c)
 {
@@ -149,6 +171,14 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
         } else if (name == "--wait-timeout") {
             waitGiven = true;
             return ParseSeconds(value, o.waitTimeout, error);
+        } else if (name == "--station") {
+            o.station = value;
+        } else if (name == "--operator") {
+            o.operatorName = value;
+        } else if (name == "--order") {
+            o.order = value;
+        } else if (name == "--expect-sha256") {
+            return ParseSha256(value, o.expectSha256, error);
         } else if (name == "--json") {
             o.json = true;
         } else if (name == "--list-ports") {

@@ -22,6 +22,11 @@ struct CliOptions {
     std::string file;                 // the run's FILE, "" when every port names its own
     std::string tracePath;
     std::string logPath;
+    // Who, where, what for: in every record.
+    std::string station;              // "" = the host name
+    std::string operatorName;
+    std::string order;                // the work order
+    std::string expectSha256;         // the approved image, lower-case hex; "" = any
     bool json = false;
     bool listPorts = false;
     bool loop = false;

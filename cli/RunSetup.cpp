@@ -127,6 +127,9 @@ int CheckRun(const CliOptions& options, RunSetup& run)
     run.context.version = ZV_VERSION;
     run.context.host = HostName();
     run.context.runId = NewRunId();
+    run.context.station = options.station.empty() ? run.context.host : options.station;
+    run.context.operatorName = options.operatorName;
+    run.context.order = options.order;
 
     // Every image once, before any port: read into memory, and shared by
     // every port that serves the same file, whatever name it is given by.
@@ -139,6 +142,14 @@ int CheckRun(const CliOptions& options, RunSetup& run)
         std::shared_ptr<CPinnedImage> image = LoadImage(file, why);
         if (!image) {
             std::fprintf(stderr, "zurivavave-cli: %s: %s (%s)\n", file.c_str(), why.c_str(), msg::kFileOpenError);
+            PrintFailureRecords(options, run, file, "file_error", kExitFile, msg::kFileOpenError, why);
+            return kExitFile;
+        }
+        if (!options.expectSha256.empty() && image->Sha256() != options.expectSha256 &&
+            image->WholeFileSha256() != options.expectSha256) {
+            why = "SHA-256 " + image->Sha256() + " is not the approved " + options.expectSha256 +
+                  " (--expect-sha256): a shift never runs on another build";
+            std::fprintf(stderr, "zurivavave-cli: %s: %s\n", file.c_str(), why.c_str());
             PrintFailureRecords(options, run, file, "file_error", kExitFile, msg::kFileOpenError, why);
             return kExitFile;
         }

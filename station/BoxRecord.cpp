@@ -61,6 +61,9 @@ std::string RecordJson(const BoxRecord& r, const RecordContext& c)
     j += ",\"tool\":" + JsonString(c.tool);
     j += ",\"version\":" + JsonString(c.version);
     j += ",\"host\":" + JsonString(c.host);
+    j += ",\"station\":" + JsonString(c.station);
+    j += ",\"operator\":" + JsonString(c.operatorName);
+    j += ",\"order\":" + JsonString(c.order);
     j += ",\"box\":" + std::to_string(r.box);
     j += ",\"start\":" + JsonString(IsoUtc(r.startMs));
     j += ",\"end\":" + JsonString(IsoUtc(r.endMs));
@@ -68,6 +71,8 @@ std::string RecordJson(const BoxRecord& r, const RecordContext& c)
     j += ",\"port\":" + JsonString(r.port);
     j += ",\"port_by_id\":" + JsonString(r.portById);
     j += ",\"usb_serial\":" + JsonString(r.usbSerial);
+    j += ",\"hello\":" + JsonString(r.hello);
+    j += ",\"hello_text\":" + JsonString(r.helloText);
     j += ",\"speed\":" + std::to_string(r.speed);
     j += ",\"file\":" + JsonString(r.file);
     j += ",\"file_size\":" + std::to_string(r.fileSize);
@@ -105,6 +110,8 @@ const char* RecordSchemaHelp()
            "    run_id             unique per run\n"
            "    tool, version      zurivavave-cli and its version\n"
            "    host               the station's host name\n"
+           "    station            --station, default the host name\n"
+           "    operator, order    --operator and --order (\"\" when not given)\n"
            "    box                1, 2, ... boxes ended on this port in this run\n"
            "    start, end         UTC, ISO 8601 with milliseconds; start is the box's\n"
            "                       greeting (or when the port began waiting)\n"
@@ -112,6 +119,9 @@ const char* RecordSchemaHelp()
            "    port, port_by_id   the port as served (an absolute path) and its\n"
            "                       /dev/serial/by-id name\n"
            "    usb_serial         the adapter's USB serial number (\"\" if unknown)\n"
+           "    hello              the payload of the box's greeting, hex (\"\" if empty);\n"
+           "                       hello_text: the same as text when all of it is\n"
+           "                       printable ASCII, else \"\"\n"
            "    speed              baud\n"
            "    file, file_size    the image's absolute path and size in bytes\n"
            "    addressable        bytes the box can reach (the file, at most\n"

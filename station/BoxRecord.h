@@ -35,6 +35,10 @@ struct BoxRecord {
     std::string result = "port_error";
     std::string status;         // the last status text shown
     std::string detail;         // why, when the status does not say it all
+    // The box's own words: its first greeting's payload, as hex, and as
+    // text when every byte is printable ASCII.
+    std::string hello;
+    std::string helloText;
     // What the line did.
     uint64_t served = 0;        // bytes sent in data replies
     uint64_t requested = 0;     // distinct bytes of the file the box asked for
@@ -57,6 +61,9 @@ struct RecordContext {
     std::string version;
     std::string host;
     std::string runId;  // unique per run
+    std::string station;   // the station's name (default: the host name)
+    std::string operatorName;
+    std::string order;     // the work order
 };
 
 enum { kRecordSchema = 2 };

@@ -109,6 +109,23 @@ std::string CPinnedImage::PrefixSha256(long long n) const
     return h;
 }
 
+std::string CPinnedImage::WholeFileSha256() const
+{
+    if (m_FileSize == Reachable())
+        return m_Sha256;
+    std::ifstream in(fs::u8path(m_Path), std::ios::binary);
+    if (!in)
+        return "";
+    CSha256 h;
+    std::vector<char> block(1 << 20);
+    while (in) {
+        in.read(block.data(), static_cast<std::streamsize>(block.size()));
+        if (in.gcount() > 0)
+            h.Update(block.data(), static_cast<size_t>(in.gcount()));
+    }
+    return in.eof() ? h.Finish() : "";
+}
+
 bool CPinnedImage::ChangedOnDisk() const
 {
     if (m_Changed.load())

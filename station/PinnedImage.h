@@ -39,6 +39,9 @@ public:
     const unsigned char* Bytes() const { return m_Bytes.data(); }
     // SHA-256 of the reachable part, 64 lower-case hex digits.
     const std::string& Sha256() const { return m_Sha256; }
+    // SHA-256 of the whole file as it is on disk now (Sha256() when a box
+    // can reach all of it); "" when it cannot be read.
+    std::string WholeFileSha256() const;
     // SHA-256 of the first n reachable bytes (n = Reachable() is Sha256()).
     std::string PrefixSha256(long long n) const;
 

@@ -135,6 +135,8 @@ private:
         int64_t regreetNs = 0, regreetMs = 0;
         uint64_t sinceRegreet = 0;   // requests since that hello, the hello included
         std::string failure;         // what went wrong, for the record's detail
+        std::string hello;           // the first greeting's payload (raw bytes)
+        std::string regreetHello;    // the payload of the greeting that may start a new box
     };
 
     // IFrameObserver, on the worker thread.

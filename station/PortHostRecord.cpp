@@ -26,6 +26,26 @@ std::string Printf(const char* format, ...)
     return text;
 }
 
+std::string HexOf(const std::string& bytes)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
+    return hex;
+}
+
+// The text itself when it is all printable ASCII, else "".
+std::string PrintableOrEmpty(const std::string& bytes)
+{
+    for (unsigned char c : bytes)
+        if (c < 0x20 || c > 0x7E)
+            return "";
+    return bytes;
+}
+
 }  // namespace
 
 void CPortHost::StartBox(int64_t waitStartNs)
@@ -65,6 +85,8 @@ void CPortHost::FillRecord(BoxRecord& r, int64_t endNs)
     r.rerequests = m_Box.rerequests;
     r.badFrames = m_Box.badFrames;
     r.regreetings = m_Box.regreetings + (m_Box.regreetPending ? 1 : 0);
+    r.hello = HexOf(m_Box.hello);
+    r.helloText = PrintableOrEmpty(m_Box.hello);
     r.startMs = m_Box.startMs;
     r.duration = std::max(0.0, SecondsBetween(m_Box.startNs, endNs));
     // The end's wall time follows from the start by the monotonic clock, so
@@ -151,6 +173,7 @@ bool CPortHost::TakeRestart(int64_t offset, int n)
     BoxRecord r;
     uint64_t carried;
     int64_t helloNs, helloMs;
+    std::string hello;
     {
         std::lock_guard<std::mutex> g(m_BoxLock);
         m_Box.regreetPending = false;
@@ -161,6 +184,7 @@ bool CPortHost::TakeRestart(int64_t offset, int n)
         }
         // What came since the new hello belongs to the new box.
         carried = m_Box.sinceRegreet;
+        hello = m_Box.regreetHello;
         m_Box.requests -= std::min(m_Box.requests, carried);
         helloNs = m_Box.regreetNs;
         helloMs = m_Box.regreetMs;
@@ -185,6 +209,7 @@ bool CPortHost::TakeRestart(int64_t offset, int n)
         m_Box.firstHelloNs = helloNs;
         m_Box.greeted = true;
         m_Box.requests = carried;
+        m_Box.hello = hello;
     }
     {
         std::lock_guard<std::mutex> lock(m_ShownLock);
@@ -229,7 +254,9 @@ void CPortHost::OnReceived(const unsigned char* body, int parseResult)
             // The worker's greeting, mirrored: only what a greeted box
             // asks for is served, so only that counts as asked for.
             if (type == FT_HELLO) {
+                const std::string payload(reinterpret_cast<const char*>(body) + 3, body[2]);
                 if (m_Box.firstHelloNs == 0) {
+                    m_Box.hello = payload;
                     m_Box.firstHelloNs = now;
                     // The box's record starts with its greeting, not
                     // with what the line still held of the last one.
@@ -240,6 +267,7 @@ void CPortHost::OnReceived(const unsigned char* body, int parseResult)
                     m_Box.regreetPending = true;
                     m_Box.regreetNs = now;
                     m_Box.regreetMs = WallMs();
+                    m_Box.regreetHello = payload;
                     m_Box.sinceRegreet = 1;
                 }
                 m_Box.greeted = true;

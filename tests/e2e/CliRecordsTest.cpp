@@ -152,7 +152,8 @@ TEST(CliRecords, ValidJsonWhateverTheNamesHold)
                             "sha256_bytes", "result", "exit_code", "status", "detail", "bytes_served",
                             "bytes_requested", "requested_percent", "blocks", "requests", "rerequests",
                             "bad_frames", "elapsed", "transfer_seconds", "image_sha256", "image_changed",
-                            "regreetings", "seq", "id", "run_id"}) {
+                            "regreetings", "seq", "id", "run_id", "station", "operator", "order", "hello",
+                            "hello_text"}) {
         EXPECT_NE(MiniJson::Value::Missing, m[key].kind) << key;
         EXPECT_TRUE(Has(RecordSchemaHelp(), key)) << key;
     }

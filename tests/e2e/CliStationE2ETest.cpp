@@ -234,7 +234,7 @@ TEST_F(CliStation, JsonRecordsAndAPortThatIsNotThere)
         for (const char* key : {"speed", "file_size", "exit_code", "bytes_served", "blocks", "requests",
                                 "bad_frames", "elapsed", "transfer_seconds"})
             EXPECT_EQ(MiniJson::Value::Number, rec[i][key].kind) << key << " in " << lines[i];
-        EXPECT_EQ(36u, rec[i].size()) << lines[i];
+        EXPECT_EQ(41u, rec[i].size()) << lines[i];
         EXPECT_EQ(image, rec[i]["file"].text);
         EXPECT_EQ(921600, rec[i]["speed"].number);
         EXPECT_EQ(65536, rec[i]["file_size"].number);
@@ -419,6 +419,10 @@ TEST_F(CliStation, StableNamesPatternsAndTheSamePortTwice)
     EXPECT_EQ("file_error", recs[0]["result"].text);
     EXPECT_EQ(3, recs[1]["exit_code"].number);
     EXPECT_EQ(0u, recs[0]["start"].text.rfind("20", 0)) << "the time of the run: " << recs[0]["start"].text;
+    // Another build than the approved one does not start, naming both.
+    const std::string approved(64, 'a');
+    EXPECT_EQ(3, run({"--expect-sha256", approved, "--port", box.slave, image}, nullptr, &err));
+    EXPECT_TRUE(Has(err, Sha256Of(image) + " is not the approved " + approved)) << err;
     // A FIFO as the image is said to be one, and never opened (it would block).
     const std::string fifo = m_Dir.File("fifo.wzb");
     ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
@@ -608,8 +612,8 @@ TEST_F(CliStation, ShiftOfBoxesWithARecordOfEach)
     StartBox(reset, "reset", {"--expect", image, "--boxes", "3", "--box-pause", "300", "--fault-box", "1",
                               "--reset-after", "5"});
     const std::string log = m_Dir.File("shift.jsonl");
-    ChildProcess cli({kCli, "--loop", "--count", "3", "--log", log, "--json", "-p", good.slave, "-p", faulty.slave,
-                      "-p", reset.slave, image},
+    ChildProcess cli({kCli, "--loop", "--count", "3", "--log", log, "--json", "--station", "bay 3", "--operator",
+                      "Ana", "--order", "WO-17", "-p", good.slave, "-p", faulty.slave, "-p", reset.slave, image},
                      m_Dir.File("cli.out"), m_Dir.File("cli.err"));
     ASSERT_TRUE(cli.Wait(90000)) << cli.Err();
     std::string dump = cli.Err() + BoxDump(good) + BoxDump(faulty) + BoxDump(reset);
@@ -636,6 +640,7 @@ TEST_F(CliStation, ShiftOfBoxesWithARecordOfEach)
         EXPECT_EQ(2, r["schema"].number);
         EXPECT_EQ(12288, r["file_size"].number);
         EXPECT_EQ(sha, r["image_sha256"].text) << "every box of the run is served one image";
+        EXPECT_EQ("bay 3|Ana|WO-17", r["station"].text + "|" + r["operator"].text + "|" + r["order"].text);
         if (r["result"].text == "size_over") {
             EXPECT_TRUE(Has(r["detail"].text, "past the end of the 12288-byte image")) << r["detail"].text;
         }

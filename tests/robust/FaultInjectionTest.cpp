@@ -304,4 +304,5 @@ TEST_F(Faults, ABoxAskingOutOfOrderIsHashedWhole)
     EXPECT_EQ(64u, std::fread(sum, 1, 64, p));
     ::pclose(p);
     EXPECT_TRUE(Has(cli.Out(), std::string("\"sha256\":\"") + sum + "\",\"sha256_bytes\":4096")) << cli.Out();
+    EXPECT_TRUE(Has(cli.Out(), "\"hello\":\"424f58\",\"hello_text\":\"BOX\"")) << "the box's own words";
 }
