@@ -13,9 +13,13 @@ void CStation::OnRecord(const BoxRecord& record, bool box)
     const std::string line = RecordJson(record, m_Run.context);
     if (m_Run.log && box) {
         std::string error;
-        if (!m_Run.log->Append(line, error) && !m_LogFailed.exchange(true))
-            m_Console.Error(-1, "cannot write log " + m_Run.log->Path() + ": " + error +
-                                    "; no further box is taken");
+        if (!m_Run.log->Append(line, error)) {
+            if (!m_LogFailed.exchange(true))
+                m_Console.Error(-1, "cannot write log " + m_Run.log->Path() + ": " + error +
+                                        "; no further box is taken");
+            // Not on the disk: the operator still gets it.
+            m_Console.Error(-1, "record not in the log: " + line);
+        }
     }
     if (m_Plan.jsonLive) {
         std::lock_guard<std::mutex> g(m_OutLock);
