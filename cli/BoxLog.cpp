@@ -99,7 +99,9 @@ Tail ExamineTail(const std::string& path, const FileId& id, long long& keep, std
 std::FILE* CBoxLog::Attach(const PlannedOutput& output, const std::vector<GuardedPath>& guarded, FileId& id,
                            std::string& error, std::string& repaired)
 {
-    std::FILE* f = OpenCheckedOutput(output, true, guarded, error);
+    // By name first: a FIFO or device is refused without being opened.
+    error = CheckOutputs({output}, guarded);
+    std::FILE* f = error.empty() ? OpenCheckedOutput(output, true, guarded, error) : nullptr;
     if (!f)
         return nullptr;
     // Unbuffered: a line leaves in one write of its own, and no byte of a
