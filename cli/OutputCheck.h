@@ -6,12 +6,12 @@
 // interleave records with its progress lines. /dev/null is always allowed.
 #pragma once
 
+#include "FileIdentity.h"
+
 #include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "FileIdentity.h"
 
 struct GuardedPath {
     GuardedPath() = default;

@@ -241,10 +241,6 @@ TEST(CliRecords, ATornLineIsCutOnlyFromOurOwnLog)
         EXPECT_TRUE(Has(error, "not a record log")) << error;
         EXPECT_EQ(before, ReadFile(path));
     }
-    // Torn within a record's first bytes: still one of ours.
-    WriteFile(notes, {'{', '"', 's', 'c'});
-    EXPECT_TRUE(CBoxLog::Open({notes, "--log"}, {}, error, repaired)) << error;
-    EXPECT_EQ("", ReadFile(notes));
 }
 
 TEST(CliRecords, AFailedAppendIsUndoneAndEndsTheLog)
@@ -287,13 +283,8 @@ TEST(CliRecords, LogFollowsItsNameThroughRotation)
     std::unique_ptr<CBoxLog> log = CBoxLog::Open({path, "--log"}, {}, error, repaired);
     ASSERT_TRUE(log) << error;
     auto line = [](int box) { return Record(box) + "\n"; };
-    ASSERT_TRUE(log->Append(Record(1), error)) << error;
-    // mv: the moved file keeps what it had; the name gets what follows.
-    ASSERT_EQ(0, ::rename(path.c_str(), (path + ".1").c_str()));
     ASSERT_TRUE(log->Append(Record(2), error)) << error;
-    EXPECT_EQ(line(1), ReadFile(path + ".1"));
-    EXPECT_EQ(line(2), ReadFile(path));
-    // Removed (as gzip ends): a new file under the name.
+    // Removed (as gzip ends): a new file under the name. (mv: CliStation.)
     ASSERT_EQ(0, ::unlink(path.c_str()));
     ASSERT_TRUE(log->Append(Record(3), error)) << error;
     EXPECT_EQ(line(3), ReadFile(path));
@@ -315,9 +306,8 @@ TEST(CliRecords, OpeningAnOutputNeverBlocks)
     ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
     // The log is a regular file only: a FIFO is refused, never opened.
     std::string error, repaired;
-    EXPECT_TRUE(Has(CheckOutputs({{fifo, "--log", true}}, {}), "is not a regular file (a FIFO)"));
     EXPECT_FALSE(CBoxLog::Open({fifo, "--log"}, {}, error, repaired));
-    EXPECT_TRUE(Has(error, "is not a regular file")) << error;
+    EXPECT_TRUE(Has(error, "is not a regular file (a FIFO)")) << error;
     // A trace may be a FIFO: with no reader that is an error at once.
     EXPECT_EQ(nullptr, OpenCheckedOutput({fifo, "--trace"}, false, {}, error));
     EXPECT_TRUE(Has(error, "no reader")) << error;

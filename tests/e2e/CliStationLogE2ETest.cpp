@@ -23,14 +23,10 @@ TEST_F(CliStation, AnOutputThatIsStdoutOrStderrIsRefused)
         return c.ExitCode();
     };
     // By whatever name: the redirection's own file, /dev/stdout, /proc.
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--log", out}, "--log " + out + " is the standard output"},
-        {{"--log", "/dev/stdout"}, "--log /dev/stdout is the standard output"},
-        {{"--trace", "/proc/self/fd/2"}, "--trace /proc/self/fd/2 is the standard error"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(2, run(c.first, out));
-        EXPECT_TRUE(Has(ReadFile(err), c.second)) << ReadFile(err);
+    for (const std::string& name : {out, std::string("/dev/stdout"), std::string("/proc/self/fd/2")}) {
+        const bool toErr = Has(name, "fd/2");
+        EXPECT_EQ(2, run({toErr ? "--trace" : "--log", name}, out));
+        EXPECT_TRUE(Has(ReadFile(err), name + " is the standard " + (toErr ? "error" : "output"))) << ReadFile(err);
     }
     // /dev/null takes anything, stdout too: the run gets as far as its port.
     EXPECT_EQ(4, run({"--log", "/dev/null", "--trace", "/dev/null"}, "/dev/null")) << ReadFile(err);
