@@ -16,6 +16,9 @@ struct FileId {
     uint64_t index = 0;   // st_ino, or the file index
     bool regular = false;
     bool character = false;  // a character device (a terminal, a serial port)
+    bool fifo = false;       // a named pipe (POSIX)
+    long long size = -1;     // bytes, for a regular file
+    uint64_t links = 1;      // names it has; 0 once removed while open
 
     bool Same(const FileId& o) const { return valid && o.valid && device == o.device && index == o.index; }
 };
@@ -34,7 +37,8 @@ bool IsReservedDeviceName(const std::string& path);
 
 // Opens path for writing without truncating it (created if missing), so
 // nothing is lost before the caller has checked what was opened; append
-// puts every write at the end. nullptr with the reason in error.
+// puts every write at the end. Never waits: a FIFO stays non-blocking, and
+// one with no reader is an error at once. nullptr with the reason in error.
 std::FILE* OpenForWriting(const std::string& path, bool append, std::string& error);
 // Cuts a stream opened by OpenForWriting to length bytes (0 empties
 // it); false with the reason.

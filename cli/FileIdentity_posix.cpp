@@ -17,6 +17,10 @@ FileId FromStat(const struct stat& st)
     id.index = static_cast<uint64_t>(st.st_ino);
     id.regular = S_ISREG(st.st_mode);
     id.character = S_ISCHR(st.st_mode);
+    id.fifo = S_ISFIFO(st.st_mode);
+    if (id.regular)
+        id.size = static_cast<long long>(st.st_size);
+    id.links = static_cast<uint64_t>(st.st_nlink);
     return id;
 }
 
@@ -52,10 +56,18 @@ bool IsReservedDeviceName(const std::string&) { return false; }
 std::FILE* OpenForWriting(const std::string& path, bool append, std::string& error)
 {
     // O_NOCTTY: a terminal named by mistake must not become ours.
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (append ? O_APPEND : 0);
+    // O_NONBLOCK: a FIFO without a reader (or a line waiting for carrier)
+    // would hold the open forever; the descriptor stays non-blocking, so a
+    // reader that stops reading cannot stall a port either.
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (append ? O_APPEND : 0);
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) {
-        error = std::strerror(errno);
+        const int err = errno;
+        struct stat st;
+        if (err == ENXIO && ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+            error = "a FIFO with no reader (start the reader first)";
+        else
+            error = std::strerror(err);
         return nullptr;
     }
     std::FILE* f = ::fdopen(fd, append ? "a" : "w");

@@ -33,6 +33,9 @@ FileId FromHandle(HANDLE h)
     id.device = info.dwVolumeSerialNumber;
     id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     id.regular = !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (id.regular)
+        id.size = static_cast<long long>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    id.links = info.nNumberOfLinks;
     return id;
 }
 

@@ -3,6 +3,8 @@
 #include "FileIdentity.h"
 #include "PortList.h"
 
+#include <utility>
+
 namespace {
 
 // The one device an output may be: nothing is written anywhere.
@@ -21,16 +23,39 @@ bool SameName(const std::string& a, const std::string& b) { return PortIdentity(
 // Why output (already known by its identity) may not be written, or "".
 std::string Clash(const PlannedOutput& output, const FileId& id, const std::vector<GuardedPath>& guarded)
 {
+    const std::string what = output.option + " " + output.path;
     for (const GuardedPath& g : guarded) {
-        if (id.Same(IdentityOf(g.path)) || (!id.valid && SameName(output.path, g.path)))
-            return output.option + " " + output.path + " is " + g.role + " " + g.path;
+        const bool byId = g.id.valid;
+        if (id.Same(byId ? g.id : IdentityOf(g.path)) || (!id.valid && !byId && SameName(output.path, g.path)))
+            return what + " is " + g.role + (g.path.empty() ? "" : " " + g.path);
     }
-    if (id.valid && id.character && !IsNullDevice(id))
-        return output.option + " " + output.path + " is a device (a port or a terminal), not a file";
+    if (!id.valid || IsNullDevice(id))
+        return "";
+    if (output.regularOnly && !id.regular)
+        return what + " is not a regular file (" +
+               (id.fifo ? "a FIFO" : id.character ? "a device" : "a directory or special file") +
+               "); the log must be a regular file";
+    if (id.character)
+        return what + " is a device (a port or a terminal), not a file";
     return "";
 }
 
 }  // namespace
+
+std::vector<GuardedPath> StandardStreamGuards()
+{
+    std::vector<GuardedPath> guards;
+    const std::pair<std::FILE*, const char*> streams[] = {{stdout, "the standard output"},
+                                                          {stderr, "the standard error"}};
+    for (const auto& s : streams) {
+        GuardedPath g;
+        g.role = s.second;
+        g.id = IdentityOf(s.first);
+        if (g.id.valid && !IsNullDevice(g.id))
+            guards.push_back(g);
+    }
+    return guards;
+}
 
 std::string CheckOutputs(const std::vector<PlannedOutput>& outputs, const std::vector<GuardedPath>& guarded)
 {
@@ -50,7 +75,8 @@ std::string CheckOutputs(const std::vector<PlannedOutput>& outputs, const std::v
         std::string clash = Clash(out, k.id, guarded);
         if (!clash.empty())
             return clash;
-        for (size_t j = 0; j < known.size(); ++j) {
+        // Any number of outputs may go nowhere.
+        for (size_t j = 0; j < known.size() && !IsNullDevice(k.id); ++j) {
             const Known& o = known[j];
             bool same = k.id.valid ? k.id.Same(o.id)
                                    : (!o.id.valid && k.directory.Same(o.directory) && k.name == o.name);

@@ -182,6 +182,10 @@ int CheckRun(const CliOptions& options, RunSetup& run)
         return kExitPort;
     }
 
+    // Nothing is written where the progress lines or errors go.
+    for (const GuardedPath& g : StandardStreamGuards())
+        run.guarded.push_back(g);
+
     // The ports: patterns expanded, each device once however it is named.
     std::vector<std::string> identities;
     for (const PortArgument& a : options.ports) {
@@ -223,7 +227,7 @@ int CheckRun(const CliOptions& options, RunSetup& run)
     for (const std::string& path : run.tracePaths)
         outputs.push_back({path, "--trace"});
     if (!options.logPath.empty())
-        outputs.push_back({options.logPath, "--log"});
+        outputs.push_back({options.logPath, "--log", true});
     std::string clash = CheckOutputs(outputs, run.guarded);
     if (!clash.empty()) {
         PrintFailureRecords(options, run, "", "usage_error", kExitUsage, "", clash);

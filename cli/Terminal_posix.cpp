@@ -50,6 +50,9 @@ void TerminalSize(std::FILE* f, int& width, int& height)
 void InstallSignalHandlers()
 {
     std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit (ulimit -f) fails the log's write with EFBIG, which
+    // the log undoes, instead of killing the run in the middle of a record.
+    std::signal(SIGXFSZ, SIG_IGN);
     Handle(SIGINT, OnInterrupt);
     Handle(SIGTERM, OnInterrupt);
     Handle(SIGHUP, OnInterrupt);

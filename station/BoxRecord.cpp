@@ -54,11 +54,13 @@ std::string RecordJson(const BoxRecord& r, const RecordContext& c)
     char percent[16];
     std::snprintf(percent, sizeof percent, "%.1f", RequestedPercent(r));
     std::string j = "{";
+    // schema and tool open every record of every schema: that is how a log
+    // of ours is known; seq follows at once, for a reader that seeks it.
     j += "\"schema\":" + std::to_string(kRecordSchema);
+    j += ",\"tool\":" + JsonString(c.tool);
     j += ",\"seq\":" + JsonNumber(r.seq);
     j += ",\"id\":" + JsonString(r.id);
     j += ",\"run_id\":" + JsonString(c.runId);
-    j += ",\"tool\":" + JsonString(c.tool);
     j += ",\"version\":" + JsonString(c.version);
     j += ",\"host\":" + JsonString(c.host);
     j += ",\"station\":" + JsonString(c.station);

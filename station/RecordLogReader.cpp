@@ -20,13 +20,13 @@ void ForEachLine(const std::string& path, Fn fn)
 
 uint64_t SeqOf(const std::string& line)
 {
-    // Our records start {"schema":N,"seq":N,...: the key is near the start,
-    // and a record never holds it inside a string before that.
-    static const char kKey[] = "\"seq\":";
+    // Our records start {"schema":N,"tool":"zurivavave-cli","seq":N: the
+    // key comes before any value a user chose.
+    static const char kKey[] = ",\"seq\":";
     if (line.rfind("{\"schema\":", 0) != 0)
         return 0;
     size_t at = line.find(kKey);
-    if (at == std::string::npos || at > 32)
+    if (at == std::string::npos || at > 48)
         return 0;
     uint64_t v = 0;
     for (size_t i = at + sizeof kKey - 1; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)

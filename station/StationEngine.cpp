@@ -47,7 +47,7 @@ void CStationEngine::Commit(int slot, BoxRecord& record)
         }
     }
     if (m_Log && m_LogFailed.load())
-        StationError("not in the log: " + line);
+        StationError("record not in the log: " + line);
     m_Records[static_cast<size_t>(slot)].push_back(record);
     ShiftTally& tally = m_Tallies[static_cast<size_t>(slot)];
     tally.Add(record);

@@ -72,7 +72,20 @@ void CTraceLog::Write(const std::string& line)
     // One call per line: stdio locks the stream for it, so a flush from the
     // port's other thread never splits a line.
     std::string text = line + "\n";
+    if (m_Lost.exchange(false))
+        text = "\n# lines lost here: the trace could not be written (a reader not keeping up?)\n" + text;
     std::fputs(text.c_str(), m_File);
+    NoteFailure();
+}
+
+void CTraceLog::NoteFailure()
+{
+    // A FIFO is written without blocking: when its reader lags, lines are
+    // dropped rather than the port held up. The gap is marked.
+    if (std::ferror(m_File)) {
+        std::clearerr(m_File);
+        m_Lost = true;
+    }
 }
 
 void CTraceLog::Received(const unsigned char* body) { Write(TraceFrameLine(Seconds(), '<', body, true)); }
@@ -89,4 +102,8 @@ void CTraceLog::Garbage(uint64_t bytes)
 
 void CTraceLog::Note(const std::string& text) { Write("# " + text); }
 
-void CTraceLog::Flush() { std::fflush(m_File); }
+void CTraceLog::Flush()
+{
+    std::fflush(m_File);
+    NoteFailure();
+}

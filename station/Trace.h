@@ -9,8 +9,11 @@
 //     0.231004 < tag=05 DATA_REQ  len=4   BAD  ff 00 05 00  (checksum 3c, computed 3d)
 //
 // '<' is from the box, '>' to the box. Lines starting with '#' are notes.
+// The file may be a FIFO (opened without blocking; a reader must be there):
+// lines its reader has no room for are dropped, and the gap is noted.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -52,8 +55,10 @@ private:
     }
     double Seconds() const;
     void Write(const std::string& line);
+    void NoteFailure();
 
     std::FILE* m_File;
+    std::atomic<bool> m_Lost{false};  // lines dropped since the last written
     std::string m_Path;
     Clock::time_point m_Start;
 };

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +50,15 @@ bool Parse(std::vector<std::string> args, const std::map<std::string, std::strin
             return it == env.end() ? nullptr : it->second.c_str();
         },
         o, error);
+}
+
+// A record as the tool writes it.
+std::string Record(int box)
+{
+    BoxRecord r;
+    r.box = box;
+    r.result = "completed";
+    return RecordJson(r, RecordContext());
 }
 
 std::vector<std::string> LinesOf(const std::string& text)
@@ -193,19 +204,20 @@ TEST(CliRecords, LogKeepsOnlyWholeLines)
     TempDir dir;
     const std::string path = dir.File("shift.jsonl");
     // Two records, then half of one: the machine went down mid-write.
+    const std::string whole = Record(1) + "\n" + Record(2) + "\n";
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(nullptr, f);
-        std::fputs("{\"box\":1}\n{\"box\":2}\n{\"box\":3,\"resu", f);
+        std::fputs((whole + Record(3).substr(0, 60)).c_str(), f);
         std::fclose(f);
     }
     std::string error, repaired;
     std::unique_ptr<CBoxLog> log = CBoxLog::Open({path, "--log"}, {}, error, repaired);
     ASSERT_TRUE(log) << error;
     EXPECT_TRUE(Has(repaired, "partial")) << repaired;
-    ASSERT_TRUE(log->Append("{\"box\":4}", error)) << error;
+    ASSERT_TRUE(log->Append(Record(4), error)) << error;
     log.reset();
-    EXPECT_EQ("{\"box\":1}\n{\"box\":2}\n{\"box\":4}\n", ReadFile(path));
+    EXPECT_EQ(whole + Record(4) + "\n", ReadFile(path));
 
     // A log that is the served file is refused and left as it was.
     const std::string image = dir.File("fw.wzb");
@@ -213,6 +225,102 @@ TEST(CliRecords, LogKeepsOnlyWholeLines)
     log = CBoxLog::Open({image, "--log"}, {{image, "the served file"}}, error, repaired);
     EXPECT_FALSE(log);
     EXPECT_EQ(70000u, ReadFile(image).size());
+}
+
+TEST(CliRecords, ATornLineIsCutOnlyFromOurOwnLog)
+{
+    TempDir dir;
+    // An image whose end is no line at all, and text with whole lines:
+    // neither is a record log, and neither loses a byte.
+    std::vector<unsigned char> bytes = RandomBytes(70000, 5);
+    bytes.back() = 'x';
+    const std::string image = dir.File("other.wzb"), notes = dir.File("notes.txt");
+    WriteFile(image, bytes);
+    WriteFile(notes, {'o', 'k', '\n'});
+    std::string error, repaired;
+    for (const std::string& path : {image, notes}) {
+        const std::string before = ReadFile(path);
+        EXPECT_FALSE(CBoxLog::Open({path, "--log"}, {}, error, repaired)) << path;
+        EXPECT_TRUE(Has(error, "not a record log")) << error;
+        EXPECT_EQ(before, ReadFile(path));
+    }
+}
+
+TEST(CliRecords, AFailedAppendIsUndoneAndEndsTheLog)
+{
+    TempDir dir;
+    const std::string path = dir.File("shift.jsonl");
+    std::string error, repaired;
+    std::unique_ptr<CBoxLog> log = CBoxLog::Open({path, "--log"}, {}, error, repaired);
+    ASSERT_TRUE(log) << error;
+    ASSERT_TRUE(log->Append(Record(1), error)) << error;
+    const std::string kept = ReadFile(path);
+
+    // The next record's write stops part-way, as on a full disk: a file
+    // size limit 100 bytes on makes it fail with EFBIG after those bytes.
+    struct rlimit old;
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &old));
+    struct rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(kept.size() + 100);
+    void (*was)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    const int limited = ::setrlimit(RLIMIT_FSIZE, &low);
+    const bool appended = log->Append(Record(2), error);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, was);
+    ASSERT_EQ(0, limited);
+    EXPECT_FALSE(appended);
+    EXPECT_TRUE(Has(error, "cut back")) << error;
+    EXPECT_EQ(kept, ReadFile(path)) << "no part of the record that failed";
+
+    // Nothing is added after a failure, though there is room again.
+    EXPECT_FALSE(log->Append(Record(3), error));
+    log.reset();
+    EXPECT_EQ(kept, ReadFile(path));
+}
+
+TEST(CliRecords, LogFollowsItsNameThroughRotation)
+{
+    TempDir dir;
+    const std::string path = dir.File("shift.jsonl");
+    std::string error, repaired;
+    std::unique_ptr<CBoxLog> log = CBoxLog::Open({path, "--log"}, {}, error, repaired);
+    ASSERT_TRUE(log) << error;
+    auto line = [](int box) { return Record(box) + "\n"; };
+    ASSERT_TRUE(log->Append(Record(2), error)) << error;
+    // Removed (as gzip ends): a new file under the name. (mv: CliStation.)
+    ASSERT_EQ(0, ::unlink(path.c_str()));
+    ASSERT_TRUE(log->Append(Record(3), error)) << error;
+    EXPECT_EQ(line(3), ReadFile(path));
+    // Replaced by a new empty file (logrotate's create).
+    WriteFile(path + ".new", {});
+    ASSERT_EQ(0, ::rename((path + ".new").c_str(), path.c_str()));
+    ASSERT_TRUE(log->Append(Record(4), error)) << error;
+    EXPECT_EQ(line(4), ReadFile(path));
+    // copytruncate: the same file emptied; the next record starts it.
+    ASSERT_EQ(0, ::truncate(path.c_str(), 0));
+    ASSERT_TRUE(log->Append(Record(5), error)) << error;
+    EXPECT_EQ(line(5), ReadFile(path));
+}
+
+TEST(CliRecords, OpeningAnOutputNeverBlocks)
+{
+    TempDir dir;
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    // The log is a regular file only: a FIFO is refused, never opened.
+    std::string error, repaired;
+    EXPECT_FALSE(CBoxLog::Open({fifo, "--log"}, {}, error, repaired));
+    EXPECT_TRUE(Has(error, "is not a regular file (a FIFO)")) << error;
+    // A trace may be a FIFO: with no reader that is an error at once.
+    EXPECT_EQ(nullptr, OpenCheckedOutput({fifo, "--trace"}, false, {}, error));
+    EXPECT_TRUE(Has(error, "no reader")) << error;
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    std::FILE* f = OpenCheckedOutput({fifo, "--trace"}, false, {}, error);
+    EXPECT_NE(nullptr, f) << error;
+    if (f)
+        std::fclose(f);
+    ::close(reader);
 }
 
 TEST(CliRecords, NoOutputIsTheServedFileAPortOrAnother)
