@@ -107,7 +107,7 @@ std::vector<ShortLabel> DistinctLabels(const std::vector<std::string>& names)
     }
     std::vector<ShortLabel> out;
     for (const std::string& b : base)
-        out.push_back(ShortLabel{prefix > 3 ? "~" + b.substr(prefix) : b, 0});
+        out.push_back(ShortLabel{prefix > 3 && shortest > 16 ? "~" + b.substr(prefix) : b, 0});
     // Each keeps the shortest start that no other label shares.
     for (ShortLabel& l : out) {
         size_t keep = std::min<size_t>(l.text.size(), 4);

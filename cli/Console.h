@@ -64,6 +64,8 @@ public:
 
     Mode GetMode() const { return m_Mode; }
     std::FILE* Stream() const { return m_Out; }
+    // Columns of the terminal, 0 when the output is no terminal.
+    size_t Width() const { return m_Mode == Mode::Lines ? 0 : static_cast<size_t>(m_Width - 1); }
 
     // Asked before each drawing whether the terminal changed size; true with
     // the new width.

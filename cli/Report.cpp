@@ -32,6 +32,36 @@ std::vector<std::string> Table(const std::vector<std::vector<std::string>>& rows
     return lines;
 }
 
+std::vector<std::string> ShiftSummaryTable(const std::vector<ShiftTally>& tallies)
+{
+    std::vector<std::vector<std::string>> rows = {
+        {"PORT", "BOXES", "COMPLETED", "FAILED", "RESTARTED", "INTERRUPTED", "TIME", "RATE", "LAST"}};
+    auto row = [](const ShiftTally& t, const std::string& last) {
+        char time[32] = "-";
+        if (t.seconds > 0)
+            std::snprintf(time, sizeof time, "%.2f s", t.seconds);
+        return std::vector<std::string>{t.port,
+                                        std::to_string(t.Boxes()),
+                                        std::to_string(t.completed),
+                                        std::to_string(t.failed),
+                                        std::to_string(t.restarted),
+                                        std::to_string(t.interrupted),
+                                        time,
+                                        t.served > 0 && t.seconds > 0
+                                            ? FormatRate(static_cast<double>(t.served) / t.seconds)
+                                            : "-",
+                                        last};
+    };
+    ShiftTally total;
+    total.port = "TOTAL";
+    for (const ShiftTally& t : tallies) {
+        rows.push_back(row(t, t.lastStatus.empty() ? "-" : t.lastStatus));
+        total.AddUp(t);
+    }
+    rows.push_back(row(total, ""));
+    return Table(rows, {false, true, true, true, true, true, true, true, false});
+}
+
 }  // namespace
 
 std::string PortInfoJson(const SerialPortInfo& p)
@@ -68,34 +98,20 @@ std::vector<std::string> SummaryLines(const std::vector<BoxRecord>& records)
     return Table(rows, {false, false, true, true, true, true});
 }
 
-std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallies)
+std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallies, size_t width)
 {
-    std::vector<std::vector<std::string>> rows = {
-        {"PORT", "BOXES", "COMPLETED", "FAILED", "RESTARTED", "INTERRUPTED", "TIME", "RATE", "LAST"}};
-    auto row = [](const ShiftTally& t, const std::string& last) {
-        char time[32] = "-";
-        if (t.seconds > 0)
-            std::snprintf(time, sizeof time, "%.2f s", t.seconds);
-        return std::vector<std::string>{t.port,
-                                        std::to_string(t.Boxes()),
-                                        std::to_string(t.completed),
-                                        std::to_string(t.failed),
-                                        std::to_string(t.restarted),
-                                        std::to_string(t.interrupted),
-                                        time,
-                                        t.served > 0 && t.seconds > 0
-                                            ? FormatRate(static_cast<double>(t.served) / t.seconds)
-                                            : "-",
-                                        last};
-    };
-    ShiftTally total;
-    total.port = "TOTAL";
-    for (const ShiftTally& t : tallies) {
-        rows.push_back(row(t, t.lastStatus.empty() ? "-" : t.lastStatus));
-        total.AddUp(t);
-    }
-    rows.push_back(row(total, ""));
-    return Table(rows, {false, true, true, true, true, true, true, true, false});
+    std::vector<std::string> lines = ShiftSummaryTable(tallies);
+    const bool wide = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.size() > width; });
+    if (width == 0 || !wide || tallies.size() < 1)
+        return lines;
+    std::vector<std::string> names;
+    for (const ShiftTally& t : tallies)
+        names.push_back(t.port);
+    std::vector<ShiftTally> shortened = tallies;
+    std::vector<ShortLabel> labels = DistinctLabels(names);
+    for (size_t i = 0; i < shortened.size(); ++i)
+        shortened[i].port = labels[i].text;
+    return ShiftSummaryTable(shortened);
 }
 
 int CombinedExitCode(const std::vector<BoxRecord>& records)

@@ -22,7 +22,8 @@ std::vector<std::string> SummaryLines(const std::vector<BoxRecord>& records);
 // one of the columns completed, failed, restarted and interrupted; time
 // and rate as in the summary of a run; the last box in the words of its
 // status.
-std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallies);
+// Wider than width (0: no limit), the ports go by their short names.
+std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallies, size_t width = 0);
 
 // The exit code of a run: 0 when every box completed, otherwise the most
 // important failure among them, in this order: 130 interrupted, 1

@@ -163,7 +163,7 @@ int Report(const CliOptions& options, const RunSetup& run, CStationEngine& stati
     std::vector<BoxRecord> records = station.Records();
     if (options.loop) {
         console.Print("");
-        for (const std::string& line : ShiftSummaryLines(station.Tallies()))
+        for (const std::string& line : ShiftSummaryLines(station.Tallies(), console.Width()))
             console.Print(line);
     } else if (records.size() > 1 || options.quiet) {
         console.Print("");
