@@ -183,11 +183,24 @@ CConsole::CConsole(const Setup& setup)
     for (const auto& label : setup.labels) {
         Slot s;
         s.label = "[" + label + "]";
-        m_LabelWidth = std::max(m_LabelWidth, s.label.size());
+        s.name = label;
         m_Slots.push_back(std::move(s));
     }
+    Relabel();
+}
+
+void CConsole::Relabel()
+{
+    m_LabelWidth = m_ShortWidth = 0;
+    std::vector<std::string> names;
+    for (const Slot& s : m_Slots) {
+        m_LabelWidth = std::max(m_LabelWidth, s.label.size());
+        names.push_back(s.name);
+    }
+    m_Short.clear();
+    m_ShortKeep.clear();
     m_ShortUnique = true;
-    for (const ShortLabel& l : DistinctLabels(setup.labels)) {
+    for (const ShortLabel& l : DistinctLabels(names)) {
         m_Short.push_back("[" + l.text + "]");
         m_ShortKeep.push_back(l.keep + 1);
     }
@@ -197,6 +210,21 @@ CConsole::CConsole(const Setup& setup)
             if (m_Short[i] == m_Short[j])
                 m_ShortUnique = false;
     }
+}
+
+void CConsole::AddPort(int slot, const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (slot < static_cast<int>(m_Slots.size()))
+        return;
+    Slot s;
+    s.label = "[" + name + "]";
+    s.name = name;
+    m_Slots.push_back(std::move(s));
+    m_Prefix = m_Slots.size() > 1;
+    Relabel();
+    if (m_Mode == Mode::Board && !m_Closed && !m_Quiet)
+        DrawBoard(true);
 }
 
 std::string CConsole::Paint(const std::string& text, Tone tone) const

@@ -71,6 +71,8 @@ public:
     // the new width.
     void SetWidthSource(std::function<bool(int& width)> source) { m_WidthSource = std::move(source); }
 
+    // A port that joined the station while it runs: a line of its own.
+    void AddPort(int slot, const std::string& name);
     // A new status text for a port; tone colours it.
     void Status(int slot, const std::string& text, Tone tone = Tone::Plain);
     // A port's state for the board only: no line of its own elsewhere (an
@@ -103,7 +105,8 @@ public:
 
 private:
     struct Slot {
-        std::string label;
+        std::string name;   // the port
+        std::string label;  // "[port]"
         std::string status;
         Tone tone = Tone::Plain;
         PortProgress progress;
@@ -114,6 +117,7 @@ private:
     };
 
     // Callers hold m_Lock.
+    void Relabel();
     void Line(int slot, const std::string& text, Tone tone);
     void WipeProgressLine();
     void DrawBoard(bool force);

@@ -22,5 +22,11 @@ void CConsoleObserver::OnEvent(const StationEvent& e)
     case Kind::Note: m_Console.Note(e.slot, e.text); break;
     case Kind::Error: m_Console.Error(e.slot, e.text); break;
     case Kind::Done: m_Console.Status(e.slot, e.text, Tone::Plain); break;
+    case Kind::PortAdded: m_Console.AddPort(e.slot, e.port); break;
+    case Kind::SetAside:
+        m_Console.ClearProgress(e.slot);
+        m_Console.Status(e.slot, e.text, Tone::Bad);
+        break;
+    case Kind::Returned: m_Console.Status(e.slot, e.text, Tone::Plain); break;
     }
 }

@@ -8,5 +8,7 @@
 #include <atomic>
 #include <chrono>
 
-// Starts the guard; it watches flag for the rest of the process.
-void StartExitGuard(const std::atomic<int>& flag, std::chrono::milliseconds grace, int exitCode);
+// Starts the guard; it watches flag for the rest of the process, and
+// calls beforeExit (which must not wait on any output) before it ends it.
+void StartExitGuard(const std::atomic<int>& flag, std::chrono::milliseconds grace, int exitCode,
+                    void (*beforeExit)() = nullptr);

@@ -78,7 +78,7 @@ struct ValueOption {
 const ValueOption kValueOptions[] = {{"--port", 'p'},      {"--speed", 'b'},   {"--baud", 0},
                                      {"--trace", 0},       {"--log", 0},       {"--count", 0},
                                      {"--wait-timeout", 0}, {"--station", 0},  {"--operator", 0},
-                                     {"--order", 0},       {"--expect-sha256", 0}};
+                                     {"--order", 0},       {"--expect-sha256", 0}, {"--max-failures", 0}};
 
 // 64 hex digits, in lower case.
 bool ParseSha256(const std::string& text, std::string& out, std::string& error)
@@ -142,7 +142,7 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
 {
     o = CliOptions();
     error.clear();
-    bool speedGiven = false, countGiven = false, waitGiven = false, onlyOperands = false;
+    bool speedGiven = false, countGiven = false, waitGiven = false, maxGiven = false, onlyOperands = false;
     std::vector<std::string> operands;
 
     // Applies one option (by its long name) with its value.
@@ -177,6 +177,16 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
             o.operatorName = value;
         } else if (name == "--order") {
             o.order = value;
+        } else if (name == "--max-failures") {
+            maxGiven = true;
+            char* end = nullptr;
+            errno = 0;
+            const long v = std::strtol(value.c_str(), &end, 10);
+            if (errno != 0 || *end != '\0' || v < 0 || v > 1000000) {
+                error = "--max-failures " + value + ": not a whole number of boxes, 0 (never) or more";
+                return false;
+            }
+            o.maxFailures = static_cast<int>(v);
         } else if (name == "--expect-sha256") {
             return ParseSha256(value, o.expectSha256, error);
         } else if (name == "--json") {
@@ -297,6 +307,10 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
     }
     if (countGiven && !o.loop) {
         error = "--count needs --loop";
+        return false;
+    }
+    if (maxGiven && !o.loop) {
+        error = "--max-failures needs --loop";
         return false;
     }
     if (waitGiven && o.loop) {

@@ -31,6 +31,7 @@ struct CliOptions {
     bool listPorts = false;
     bool loop = false;
     long long count = 0;              // with --loop: boxes per port, 0 = no limit
+    int maxFailures = 3;              // with --loop: failed boxes in a row that set a port aside, 0 = never
     double waitTimeout = 0;           // seconds for the first hello, 0 = no limit
     bool requireFull = false;
     bool quiet = false;

@@ -101,9 +101,16 @@ std::vector<std::string> SummaryLines(const std::vector<BoxRecord>& records)
 std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallies, size_t width)
 {
     std::vector<std::string> lines = ShiftSummaryTable(tallies);
+    std::vector<std::string> aside;
+    for (const ShiftTally& t : tallies)
+        if (t.setAside)
+            aside.push_back(t.port + ": set aside after " + std::to_string(t.failuresInARow) +
+                            " failures in a row. Check the cable and fixture.");
     const bool wide = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.size() > width; });
-    if (width == 0 || !wide || tallies.size() < 1)
+    if (width == 0 || !wide || tallies.size() < 1) {
+        lines.insert(lines.end(), aside.begin(), aside.end());
         return lines;
+    }
     std::vector<std::string> names;
     for (const ShiftTally& t : tallies)
         names.push_back(t.port);
@@ -111,7 +118,9 @@ std::vector<std::string> ShiftSummaryLines(const std::vector<ShiftTally>& tallie
     std::vector<ShortLabel> labels = DistinctLabels(names);
     for (size_t i = 0; i < shortened.size(); ++i)
         shortened[i].port = labels[i].text;
-    return ShiftSummaryTable(shortened);
+    lines = ShiftSummaryTable(shortened);
+    lines.insert(lines.end(), aside.begin(), aside.end());
+    return lines;
 }
 
 int CombinedExitCode(const std::vector<BoxRecord>& records)

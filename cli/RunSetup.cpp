@@ -85,20 +85,6 @@ void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const s
     std::fflush(stdout);
 }
 
-// Whether the default port is there at all, asked without opening it (an
-// open would raise the lines of whatever is plugged in).
-bool DefaultPortIsThere(const std::string& port)
-{
-    // COM1 and its kind are no files: the registry's list of ports says.
-    if (IsReservedDeviceName(port)) {
-        for (const SerialPortInfo& p : ListSerialPorts())
-            if (PortIdentity(p.path) == PortIdentity(port))
-                return true;
-        return false;
-    }
-    return IdentityOf(port).valid;
-}
-
 }  // namespace
 
 std::vector<std::string> TracePaths(const std::string& base, const std::vector<std::string>& ports)
@@ -168,7 +154,7 @@ int CheckRun(const CliOptions& options, RunSetup& run)
 
     // A user who named no port learns which one was tried, and where the
     // real ones are listed, rather than a bare "No such file or directory".
-    if (options.portDefaulted && !DefaultPortIsThere(options.ports[0].port)) {
+    if (options.portDefaulted && !PortIsPresent(options.ports[0].port)) {
         const std::string& port = options.ports[0].port;
         std::string why = "no --port and no ZURIVAVAVE_PORT given, so the default port " + port +
                           " was tried: it does not exist";
@@ -190,6 +176,15 @@ int CheckRun(const CliOptions& options, RunSetup& run)
     std::vector<std::string> identities;
     for (const PortArgument& a : options.ports) {
         std::vector<std::string> expanded = ExpandPortArgument(a.port);
+        if (IsPortPattern(a.port)) {
+            // In a shift the adapters a pattern will match may come later.
+            run.patterns.push_back({a.port, images[a.file.empty() ? options.file : a.file]});
+            if (expanded.empty() && options.loop) {
+                std::fprintf(stderr, "zurivavave-cli: no port matches '%s' yet; its adapters are served as they come\n",
+                             a.port.c_str());
+                continue;
+            }
+        }
         if (expanded.empty()) {
             std::string why = "no port matches '" + a.port + "'";
             std::fprintf(stderr, "zurivavave-cli: %s (%s)\n", why.c_str(), msg::kInitFailed);
@@ -240,6 +235,7 @@ int OpenOutputs(const CliOptions& options, RunSetup& run)
 {
     // The trace's times count from here, as the ports open right after.
     const auto start = CTraceLog::Clock::now();
+    run.traceStart = start;
     for (const std::string& path : run.tracePaths) {
         std::string error;
         std::FILE* f = OpenCheckedOutput({path, "--trace"}, false, run.guarded, error);
@@ -265,4 +261,30 @@ int OpenOutputs(const CliOptions& options, RunSetup& run)
             std::fprintf(stderr, "zurivavave-cli: warning: log %s: %s\n", options.logPath.c_str(), repaired.c_str());
     }
     return kExitOk;
+}
+
+CTraceLog* OpenJoinedTrace(const CliOptions& options, RunSetup& run, const std::string& port)
+{
+    if (options.tracePath.empty())
+        return nullptr;
+    // Named as a port of a run with several: FILE.<last part of its name>,
+    // and never over another output.
+    std::string path = TracePaths(options.tracePath, {port, port + "+"})[0];
+    for (int n = 2; std::find(run.tracePaths.begin(), run.tracePaths.end(), path) != run.tracePaths.end(); ++n)
+        path = options.tracePath + "." + std::to_string(n) + "." + path.substr(options.tracePath.size() + 1);
+    std::vector<PlannedOutput> outputs = {{path, "--trace"}};
+    for (const std::string& other : run.tracePaths)
+        outputs.push_back({other, "--trace"});
+    if (!options.logPath.empty())
+        outputs.push_back({options.logPath, "--log"});
+    std::string error = CheckOutputs(outputs, run.guarded);
+    std::FILE* f = error.empty() ? OpenCheckedOutput({path, "--trace"}, false, run.guarded, error) : nullptr;
+    std::unique_ptr<CTraceLog> trace = f ? CTraceLog::Adopt(f, path, run.traceStart) : nullptr;
+    if (!trace) {
+        std::fprintf(stderr, "zurivavave-cli: warning: no trace for %s: %s\n", port.c_str(), error.c_str());
+        return nullptr;
+    }
+    run.tracePaths.push_back(path);
+    run.traces.push_back(std::move(trace));
+    return run.traces.back().get();
 }

@@ -10,6 +10,7 @@
 #include "Options.h"
 #include "OutputCheck.h"
 #include "PinnedImage.h"
+#include "StationEngine.h"
 #include "Trace.h"
 
 #include <memory>
@@ -25,9 +26,11 @@ struct RunPort {
 
 struct RunSetup {
     std::vector<RunPort> ports;
+    std::vector<StationPattern> patterns;             // --port patterns, for a shift to watch
     std::vector<GuardedPath> guarded;                 // never to be written
     std::vector<std::string> tracePaths;              // one per port with --trace
     std::vector<std::unique_ptr<CTraceLog>> traces;  // one per port, or none
+    CTraceLog::Clock::time_point traceStart;        // where the traces' times count from
     std::unique_ptr<CBoxLog> log;
     RecordContext context;
 };
@@ -41,3 +44,8 @@ int OpenOutputs(const CliOptions& options, RunSetup& run);
 // The trace file of each port: FILE itself for one port, else
 // FILE.<last part of the port name>, or FILE.<n> when two ports end alike.
 std::vector<std::string> TracePaths(const std::string& base, const std::vector<std::string>& ports);
+
+// The trace of a port that joined a shift while it ran (after OpenOutputs;
+// called by one thread at a time); nullptr without --trace or when it
+// cannot be written (said on stderr).
+CTraceLog* OpenJoinedTrace(const CliOptions& options, RunSetup& run, const std::string& port);

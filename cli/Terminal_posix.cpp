@@ -1,5 +1,7 @@
 #include "Terminal.h"
 
+#include "KeyInput.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,7 @@ static_assert(ATOMIC_INT_LOCK_FREE == 2, "the signal flags must be lock-free");
 
 void OnInterrupt(int) { g_Interrupted.store(1); }
 void OnResize(int) { g_Resized.store(1); }
+void OnReturnRequest(int) { g_ReturnRequests.fetch_add(1); }
 
 void Handle(int sig, void (*fn)(int))
 {
@@ -57,6 +60,7 @@ void InstallSignalHandlers()
     Handle(SIGTERM, OnInterrupt);
     Handle(SIGHUP, OnInterrupt);
     Handle(SIGWINCH, OnResize);
+    Handle(SIGUSR1, OnReturnRequest);
 }
 
 const std::atomic<int>& InterruptFlag() { return g_Interrupted; }

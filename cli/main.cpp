@@ -6,6 +6,7 @@
 #include "ConsoleObserver.h"
 #include "ExitGuard.h"
 #include "JsonLinesOut.h"
+#include "KeyInput.h"
 #include "Options.h"
 #include "PortList.h"
 #include "QueuedObserver.h"
@@ -117,7 +118,7 @@ CConsole::Setup ConsoleFor(const CliOptions& options, const RunSetup& run)
     return s;
 }
 
-StationPlan PlanFor(const CliOptions& options)
+StationPlan PlanFor(const CliOptions& options, RunSetup& run)
 {
     StationPlan plan;
     plan.speed = static_cast<uint32_t>(options.speed);
@@ -125,7 +126,25 @@ StationPlan PlanFor(const CliOptions& options)
     plan.count = options.count;
     plan.requireFull = options.requireFull;
     plan.waitTimeout = options.waitTimeout;
+    plan.maxFailures = options.maxFailures;
+    if (options.loop) {
+        plan.patterns = run.patterns;
+        plan.traceFor = [&options, &run](const std::string& port) { return OpenJoinedTrace(options, run, port); };
+    }
     return plan;
+}
+
+// On the board's own terminal the operator returns set-aside ports to
+// service with the r key.
+void StartOperatorKeys(const CliOptions& options, CConsole& console)
+{
+    if (!options.loop || console.GetMode() != CConsole::Mode::Board)
+        return;
+    if (StartKeyInput([](char key) {
+            if (key == 'r' || key == 'R')
+                g_ReturnRequests.fetch_add(1);
+        }))
+        console.Print("Press r to return ports that were set aside to service.");
 }
 
 std::vector<StationPort> PortsFor(RunSetup& run)
@@ -207,7 +226,7 @@ int main(int argc, char** argv)
         return code;
 
     InstallSignalHandlers();
-    StartExitGuard(InterruptFlag(), std::chrono::seconds(4), kExitInterrupted);
+    StartExitGuard(InterruptFlag(), std::chrono::seconds(4), kExitInterrupted, RestoreKeyTerminal);
     CConsole console(ConsoleFor(options, run));
     std::FILE* screen = console.Stream();
     console.SetWidthSource([screen](int& width) {
@@ -225,7 +244,10 @@ int main(int argc, char** argv)
     CQueuedObserver jsonQueue(jsonLines);
     if (options.json && options.loop)
         station.AddObserver(jsonQueue);
-    station.Run(PlanFor(options));
+    station.SetReturnRequests(&g_ReturnRequests);
+    StartOperatorKeys(options, console);
+    station.Run(PlanFor(options, run));
+    StopKeyInput();
     if (!FinishObservers({&boardQueue, &jsonQueue}))
         std::_Exit(kExitInterrupted);
     return Report(options, run, station, console);

@@ -37,6 +37,9 @@ struct StationEvent {
         Note,        // a line of its own (start, statistics); no room on a board
         Error,       // for stderr; slot -1 for the station as a whole
         Done,        // the port takes no more boxes; text says why
+        PortAdded,   // a port joins the station: port, byId (every port, at the start too)
+        SetAside,    // the port failed too often in a row and takes no box; text says so
+        Returned,    // a set-aside port is back in service
     };
     Kind kind = Kind::Note;
     int slot = -1;  // the port's index, -1 for the station
@@ -48,6 +51,7 @@ struct StationEvent {
     std::shared_ptr<const BoxRecord> record;
     ShiftTally tally;
     int64_t sinceMs = 0;  // wall clock, ms since 1970
+    std::string port, byId;  // PortAdded: the port as served and its stable name
 };
 
 // Called on the thread of the port the event is about (or the engine's);

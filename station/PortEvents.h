@@ -4,6 +4,8 @@
 
 #include "Events.h"
 
+#include <chrono>
+
 class CPortEvents {
 public:
     CPortEvents(IStationObserver& sink, int slot) : m_Sink(sink), m_Slot(slot) {}
@@ -38,8 +40,30 @@ public:
         m_Sink.OnEvent(e);
     }
     void Back() { m_Sink.OnEvent(Make(StationEvent::Kind::PortBack)); }
+    void SetAside(const std::string& text)
+    {
+        StationEvent e = Make(StationEvent::Kind::SetAside);
+        e.text = text;
+        e.tone = Tone::Bad;
+        e.sinceMs = NowMs();
+        m_Sink.OnEvent(e);
+    }
+    void Returned(const std::string& text) { Say(StationEvent::Kind::Returned, text); }
+    void Added(const std::string& port, const std::string& byId)
+    {
+        StationEvent e = Make(StationEvent::Kind::PortAdded);
+        e.port = port;
+        e.byId = byId;
+        m_Sink.OnEvent(e);
+    }
 
 private:
+    static int64_t NowMs()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
     StationEvent Make(StationEvent::Kind kind) const
     {
         StationEvent e;

@@ -13,8 +13,14 @@ void ShiftTally::Add(const BoxRecord& r)
 {
     lastOutcome = OutcomeOf(r);
     switch (lastOutcome) {
-    case BoxOutcome::Completed: ++completed; break;
-    case BoxOutcome::Failed: ++failed; break;
+    case BoxOutcome::Completed:
+        ++completed;
+        failuresInARow = 0;
+        break;
+    case BoxOutcome::Failed:
+        ++failed;
+        ++failuresInARow;
+        break;
     case BoxOutcome::Restarted: ++restarted; break;
     case BoxOutcome::Interrupted: ++interrupted; break;
     }

@@ -29,6 +29,8 @@ struct ShiftTally {
     std::string lastStatus;
     double lastAskedPercent = 0;
     bool lastPartial = false;  // completed while asking for less than all it can reach
+    int failuresInARow = 0;    // failed boxes since the last completed one
+    bool setAside = false;     // the port takes no box until it is returned to service
 
     int Boxes() const { return completed + failed + restarted + interrupted; }
     // What --count counts: boxes that were not reset.

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,7 +23,7 @@ TEST_F(CliStation, AnOutputThatIsStdoutOrStderrIsRefused)
     const std::string image = MakeImage("image.wzb", 4096, 20);
     const std::string out = m_Dir.File("run.out"), err = m_Dir.File("run.err");
     auto run = [&](const std::vector<std::string>& args, const std::string& stdoutPath) {
-        std::vector<std::string> argv = {kCli, "--loop", "-p", "/nonexistent/ttyZV0"};
+        std::vector<std::string> argv = {kCli, "-p", "/nonexistent/ttyZV0"};
         argv.insert(argv.end(), args.begin(), args.end());
         argv.push_back(image);
         ChildProcess c(argv, stdoutPath, err);
@@ -228,4 +229,68 @@ TEST_F(CliStation, AReaderThatStopsReadingHoldsNeitherThePortsNorTheEnd)
     EXPECT_EQ('\n', text.back());
     for (auto& r : JsonLines(text))
         EXPECT_NE("", r["result"].text);
+}
+
+TEST_F(CliStation, AdaptersThatAppearUnderAPatternJoinTheShift)
+{
+    // A pattern over a folder of the line's own names, empty at the start:
+    // each box linked under it while the shift runs is served, with a line
+    // and records of its own.
+    const std::string image = MakeImage("image.wzb", 2048, 22);
+    ASSERT_EQ(0, ::mkdir(m_Dir.File("line").c_str(), 0755));
+    const std::string log = m_Dir.File("shift.jsonl");
+    ChildProcess cli({kCli, "--loop", "--log", log, "-p", m_Dir.File("line/bay*"), image}, m_Dir.File("cli.out"),
+                     m_Dir.File("cli.err"));
+    ASSERT_TRUE(WaitUntil([&] { return Has(cli.Err(), "no port matches"); }, 10000)) << cli.Err();
+    Box a, b;
+    StartBox(a, "a", {"--expect", image, "--link", m_Dir.File("line/bay0")});
+    ASSERT_TRUE(WaitUntil([&] { return Count(ReadFile(log), "\n") == 1; }, 20000)) << cli.Out() << cli.Err();
+    StartBox(b, "b", {"--expect", image, "--link", m_Dir.File("line/bay1")});
+    ASSERT_TRUE(WaitUntil([&] { return Count(ReadFile(log), "\n") == 2; }, 20000)) << cli.Out() << cli.Err();
+    cli.Signal(SIGINT);
+    ASSERT_TRUE(cli.Wait(20000)) << cli.Err();
+    EXPECT_EQ(130, cli.ExitCode());
+    std::set<std::string> ports;
+    for (auto& r : JsonLines(ReadFile(log))) {
+        EXPECT_EQ("completed", r["result"].text);
+        ports.insert(r["port"].text);
+    }
+    EXPECT_EQ((std::set<std::string>{m_Dir.File("line/bay0"), m_Dir.File("line/bay1")}), ports);
+}
+
+TEST_F(CliStation, APortThatKeepsFailingIsSetAsideUntilReturned)
+{
+    // One failure sets the port aside: the next box is not served until
+    // SIGUSR1 returns the port; then, set aside again, replugging its
+    // adapter (the link leads to a new line) returns it.
+    const std::string image = MakeImage("image.wzb", 2048, 23);
+    const std::string link = m_Dir.File("bay0");
+    Box first;
+    StartBox(first, "first", {"--expect", image, "--link", link, "--boxes", "2", "--fault-box", "1", "--past-end"});
+    const std::string log = m_Dir.File("shift.jsonl");
+    ChildProcess cli({kCli, "--loop", "--max-failures", "1", "--log", log, "-p", link, image}, m_Dir.File("cli.out"),
+                     m_Dir.File("cli.err"));
+    ASSERT_TRUE(WaitUntil([&] { return Has(cli.Out(), "Set aside: 1 failure in a row."); }, 20000)) << cli.Out();
+    EXPECT_EQ(1u, Count(ReadFile(log), "\n")) << "the next box waits";
+    cli.Signal(SIGUSR1);
+    ASSERT_TRUE(WaitUntil([&] { return Count(ReadFile(log), "\n") == 2; }, 20000)) << cli.Out() << cli.Err();
+    EXPECT_TRUE(Has(cli.Out(), "Back in service.")) << cli.Out();
+    ASSERT_TRUE(first.proc->Wait(20000)) << BoxDump(first);
+
+    Box second;
+    StartBox(second, "second", {"--expect", image, "--link", link, "--fault-box", "1", "--past-end"});
+    ASSERT_TRUE(WaitUntil([&] { return Count(cli.Out(), "Set aside:") == 2; }, 20000)) << cli.Out();
+    second.proc->Kill();
+    second.proc->Wait(5000);
+    ::unlink(link.c_str());
+    ASSERT_TRUE(WaitUntil([&] { return Has(cli.Out(), "adapter unplugged"); }, 10000)) << cli.Out();
+    Box third;
+    StartBox(third, "third", {"--expect", image, "--link", link});
+    ASSERT_TRUE(WaitUntil([&] { return Count(ReadFile(log), "\n") == 4; }, 30000)) << cli.Out() << cli.Err();
+    cli.Signal(SIGTERM);
+    ASSERT_TRUE(cli.Wait(20000));
+    std::vector<std::string> results;
+    for (auto& r : JsonLines(ReadFile(log)))
+        results.push_back(r["result"].text);
+    EXPECT_EQ((std::vector<std::string>{"size_over", "completed", "size_over", "completed"}), results);
 }

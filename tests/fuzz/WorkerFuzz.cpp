@@ -116,6 +116,7 @@ TransferResult Model(const std::vector<ref::Frame>& frames, const std::vector<un
 {
     static const unsigned char kTime[5] = {0xD8, 0x0D, 0x13, 0x05, 0x09};
     bool greeted = false;
+    bool helloSeen = false;  // a DONE before any hello is no end
     for (const ref::Frame& f : frames) {
         if (!f.checksumOk)
             continue;
@@ -124,6 +125,7 @@ TransferResult Model(const std::vector<ref::Frame>& frames, const std::vector<un
         switch (b[1]) {
         case 1:
             greeted = true;
+            helloSeen = true;
             reply = ref::Wire(b[0], 2, nullptr, 0);
             break;
         case 4: {
@@ -139,7 +141,9 @@ TransferResult Model(const std::vector<ref::Frame>& frames, const std::vector<un
             break;
         }
         case 6:
-            return TransferResult::Completed;
+            if (helloSeen)
+                return TransferResult::Completed;
+            break;
         case 16:
             if (greeted)
                 reply = ref::Wire(b[0], 17, kTime, 5);

@@ -1,5 +1,7 @@
 #include "PortList.h"
 
+#include "FileIdentity.h"
+
 #include <cctype>
 
 namespace {
@@ -74,4 +76,16 @@ bool WildcardMatch(const char* pattern, const char* text, bool foldCase)
     while (*pattern == '*')
         ++pattern;
     return *pattern == '\0';
+}
+
+bool PortIsPresent(const std::string& port)
+{
+    // COM1 and its kind are no files: the registry's list of ports says.
+    if (IsReservedDeviceName(port)) {
+        for (const SerialPortInfo& p : ListSerialPorts())
+            if (PortIdentity(p.path) == PortIdentity(port))
+                return true;
+        return false;
+    }
+    return IdentityOf(port).valid;
 }

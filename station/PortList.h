@@ -43,6 +43,11 @@ bool IsPortPattern(const std::string& arg);
 // Named on its own, any port is taken as given.
 std::vector<std::string> ExpandPortArgument(const std::string& arg, const PortListRoots& roots = PortListRoots());
 
+// Whether a port is there at all, asked without opening it (an open would
+// raise the lines of whatever is plugged in): the path exists, or for COM1
+// and its kind, the registry lists it.
+bool PortIsPresent(const std::string& port);
+
 // One name per device, so a by-id link and its target, or "com3" and
 // "COM3", are seen to be the same port.
 std::string PortIdentity(const std::string& port);
