@@ -46,3 +46,6 @@ bool TruncateOpened(std::FILE* f, long long length, std::string& error);
 // Writes the stream's buffer and then the file's data to the disk itself
 // (fsync, or FlushFileBuffers on Windows); false with the reason.
 bool SyncToDisk(std::FILE* f, std::string& error);
+// Whether a new file could be made in folder dir (the log's folder, before
+// a shift); false with the reason. Creates nothing that outlives the call.
+bool FolderWritable(const std::string& dir, std::string& why);

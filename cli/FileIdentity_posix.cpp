@@ -107,3 +107,11 @@ bool SyncToDisk(std::FILE* f, std::string& error)
     }
     return true;
 }
+
+bool FolderWritable(const std::string& dir, std::string& why)
+{
+    if (::access(dir.c_str(), W_OK | X_OK) == 0)
+        return true;
+    why = std::strerror(errno);
+    return false;
+}

@@ -1,5 +1,7 @@
 #include "FileIdentity.h"
 
+#include <filesystem>
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -151,5 +153,23 @@ bool SyncToDisk(std::FILE* f, std::string& error)
         error = WinError(::GetLastError());
         return false;
     }
+    return true;
+}
+
+bool FolderWritable(const std::string& dir, std::string& why)
+{
+    // Windows says what a user may do only by trying: a file that is gone
+    // again when its handle closes.
+    const std::wstring path = std::filesystem::u8path(dir + "\\zurivavave-check.tmp").wstring();
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_FILE_EXISTS)
+            return true;
+        why = err == ERROR_ACCESS_DENIED ? "access denied" : "cannot create a file there (error " + std::to_string(err) + ")";
+        return false;
+    }
+    ::CloseHandle(h);
     return true;
 }

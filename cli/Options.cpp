@@ -191,6 +191,8 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
             return ParseSha256(value, o.expectSha256, error);
         } else if (name == "--json") {
             o.json = true;
+        } else if (name == "--check") {
+            o.check = true;
         } else if (name == "--list-ports") {
             o.listPorts = true;
         } else if (name == "--loop") {

@@ -29,6 +29,7 @@ struct CliOptions {
     std::string expectSha256;         // the approved image, lower-case hex; "" = any
     bool json = false;
     bool listPorts = false;
+    bool check = false;               // the pre-flight checklist instead of a run
     bool loop = false;
     long long count = 0;              // with --loop: boxes per port, 0 = no limit
     int maxFailures = 3;              // with --loop: failed boxes in a row that set a port aside, 0 = never

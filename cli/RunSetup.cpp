@@ -23,8 +23,38 @@
 
 namespace {
 
+// With --json, what a script gets when the run ends before any port: a
+// record per named port, the one at fault with its own result.
+void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const std::string& culprit,
+                         const char* result, int exitCode, const std::string& status, const std::string& detail)
+{
+    if (!options.json)
+        return;
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    for (const PortArgument& a : options.ports) {
+        BoxRecord r;
+        r.port = a.port;
+        r.speed = static_cast<uint32_t>(options.speed);
+        r.file = a.file.empty() ? options.file : a.file;
+        bool own = culprit.empty() || culprit == a.port || culprit == r.file;
+        r.result = own ? result : "not_served";
+        r.startMs = r.endMs = now;
+        r.port = RecordPath(r.port);
+        r.file = RecordPath(r.file);
+        r.exitCode = exitCode;
+        r.status = own ? status : "";
+        r.detail = own ? detail : "the run ended before any port was opened: " + detail;
+        std::printf("%s\n", RecordJson(r, run.context).c_str());
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
+
 // What a path that is no regular file is, in words.
-std::string KindOf(const std::string& path)
+static std::string KindOf(const std::string& path)
 {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -56,36 +86,6 @@ std::shared_ptr<CPinnedImage> LoadImage(const std::string& path, std::string& wh
     }
     return CPinnedImage::Load(path, why);
 }
-
-// With --json, what a script gets when the run ends before any port: a
-// record per named port, the one at fault with its own result.
-void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const std::string& culprit,
-                         const char* result, int exitCode, const std::string& status, const std::string& detail)
-{
-    if (!options.json)
-        return;
-    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
-    for (const PortArgument& a : options.ports) {
-        BoxRecord r;
-        r.port = a.port;
-        r.speed = static_cast<uint32_t>(options.speed);
-        r.file = a.file.empty() ? options.file : a.file;
-        bool own = culprit.empty() || culprit == a.port || culprit == r.file;
-        r.result = own ? result : "not_served";
-        r.startMs = r.endMs = now;
-        r.port = RecordPath(r.port);
-        r.file = RecordPath(r.file);
-        r.exitCode = exitCode;
-        r.status = own ? status : "";
-        r.detail = own ? detail : "the run ended before any port was opened: " + detail;
-        std::printf("%s\n", RecordJson(r, run.context).c_str());
-    }
-    std::fflush(stdout);
-}
-
-}  // namespace
 
 std::vector<std::string> TracePaths(const std::string& base, const std::vector<std::string>& ports)
 {

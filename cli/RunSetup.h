@@ -49,3 +49,7 @@ std::vector<std::string> TracePaths(const std::string& base, const std::vector<s
 // called by one thread at a time); nullptr without --trace or when it
 // cannot be written (said on stderr).
 CTraceLog* OpenJoinedTrace(const CliOptions& options, RunSetup& run, const std::string& port);
+
+// Reads the image a run serves (its reachable part) once; never opens
+// anything that could block, such as a FIFO. nullptr with the reason.
+std::shared_ptr<CPinnedImage> LoadImage(const std::string& path, std::string& why);

@@ -9,6 +9,7 @@
 #include "KeyInput.h"
 #include "Options.h"
 #include "PortList.h"
+#include "Preflight.h"
 #include "QueuedObserver.h"
 #include "Report.h"
 #include "RunSetup.h"
@@ -217,6 +218,8 @@ int main(int argc, char** argv)
         return code;
     if (options.listPorts)
         return ListPorts(options);
+    if (options.check)
+        return RunPreflight(options);
 
     RunSetup run;
     code = CheckRun(options, run);

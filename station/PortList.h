@@ -48,6 +48,14 @@ std::vector<std::string> ExpandPortArgument(const std::string& arg, const PortLi
 // and its kind, the registry lists it.
 bool PortIsPresent(const std::string& port);
 
+// What a pre-flight check asks of a port that is not open.
+struct PortFacts {
+    bool pseudoTerminal = false;  // a pty: no adapter, no by-id name, no latency timer
+    int latencyMs = -1;           // the USB adapter's latency timer; -1 where it has none
+    std::string latencyPath;      // where it is set (sysfs)
+};
+PortFacts PortFactsOf(const std::string& port);
+
 // One name per device, so a by-id link and its target, or "com3" and
 // "COM3", are seen to be the same port.
 std::string PortIdentity(const std::string& port);

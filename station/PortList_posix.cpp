@@ -325,3 +325,19 @@ SerialPortInfo DescribePort(const std::string& port, const PortListRoots& roots)
         MarkConsole(info);
     return info;
 }
+
+PortFacts PortFactsOf(const std::string& port)
+{
+    PortFacts f;
+    const std::string real = RealPath(port);
+    f.pseudoTerminal = real.rfind("/dev/pts/", 0) == 0;
+    if (real.empty() || f.pseudoTerminal)
+        return f;
+    const std::string path = "/sys/class/tty/" + BaseName(real) + "/device/latency_timer";
+    const std::string value = ReadAttribute(path);
+    if (!value.empty()) {
+        f.latencyMs = std::atoi(value.c_str());
+        f.latencyPath = path;
+    }
+    return f;
+}

@@ -188,3 +188,10 @@ SerialPortInfo DescribePort(const std::string& port, const PortListRoots&)
             info.description = p.description;
     return info;
 }
+
+PortFacts PortFactsOf(const std::string&)
+{
+    // COM ports are adapters or the machine's own; their latency timer, if
+    // any, lives in the driver's own settings.
+    return PortFacts();
+}

@@ -488,3 +488,32 @@ TEST_F(CliStation, InterruptEndsEveryPort)
         EXPECT_EQ("Interrupted.", rec["status"].text);
     }
 }
+
+TEST_F(CliStation, ACheckBeforeTheShiftSaysWhatIsWrongAndHowToFixIt)
+{
+    const std::string image = MakeImage("image.wzb", 4096, 24);
+    PtyPair line;
+    ASSERT_TRUE(line.Ok());
+    std::string out;
+    auto check = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {kCli, "--check"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ChildProcess c(argv, m_Dir.File("check.out"), m_Dir.File("check.err"));
+        EXPECT_TRUE(c.Wait(20000));
+        out = c.Out();
+        return c.ExitCode();
+    };
+    // All well: the image, a pseudo-terminal (its missing by-id name and
+    // latency timer do not apply), the log's folder, the clock.
+    EXPECT_EQ(0, check({"-p", line.SlavePath(), "--log", m_Dir.File("shift.jsonl"), image})) << out;
+    EXPECT_TRUE(Has(out, "[ -- ] port " + line.SlavePath() + ": a pseudo-terminal")) << out;
+    EXPECT_TRUE(Has(out, "All is well")) << out;
+    // A port that is not there, another build than the approved one, a log
+    // in a folder that does not exist: each said, with its fix.
+    EXPECT_EQ(1, check({"-p", "/nonexistent/ttyZV0", "--expect-sha256", std::string(64, 'a'), "--log",
+                        "/nonexistent/dir/shift.jsonl", image}))
+        << out;
+    EXPECT_EQ(3u, Count(out, "[FAIL]")) << out;
+    EXPECT_EQ(3u, Count(out, "fix: ")) << out;
+    EXPECT_EQ(0u, Count(out, "[FAIL] port " + line.SlavePath())) << out;
+}
