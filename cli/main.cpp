@@ -11,6 +11,7 @@
 #include "QueuedObserver.h"
 #include "Report.h"
 #include "RunSetup.h"
+#include "ShiftReport.h"
 #include "StationEngine.h"
 #include "Terminal.h"
 
@@ -198,6 +199,8 @@ int main(int argc, char** argv)
         return code;
     if (options.listPorts)
         return ListPorts(options);
+    if (options.report)
+        return RunShiftReport(options.reportLogs, options.json);
 
     RunSetup run;
     code = CheckRun(options, run);
