@@ -174,8 +174,8 @@ bool AddRecordLine(ShiftReport& r, const std::string& text, std::string& why)
     if (!ReadLine(text, l, why))
         return false;
     if (!l.id.empty() && !r.ids.insert(l.id).second) {
-        why = "the record " + l.id + " again: counted once";
-        return false;
+        ++r.duplicates;
+        return true;
     }
     ++r.records;
     if (r.first.empty() || l.start < r.first)

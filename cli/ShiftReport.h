@@ -52,6 +52,7 @@ struct ShiftReport {
     std::vector<std::string> logs;
     long long records = 0;   // lines read as records, boxes or not
     long long notBoxes = 0;  // records of runs that ended before any port
+    long long duplicates = 0;  // records read before (the same id), counted once
     long long skippedLines = 0;
     std::vector<SkippedLine> skipped;  // the first kNamedSkips of them
     std::string first, last;           // earliest start, latest end (ISO 8601 UTC)
@@ -69,7 +70,7 @@ struct ShiftReport {
 };
 
 // Takes one line of a log; false with why when it is no record (the line is
-// then left out of every figure).
+// then left out of every figure). A record read before counts once.
 bool AddRecordLine(ShiftReport& report, const std::string& line, std::string& why);
 // Reads every log (path "-" is standard input); lines that are no record
 // are counted and the first of them kept with file, line and why. false

@@ -168,6 +168,8 @@ std::vector<std::string> ShiftReportLines(const ShiftReport& r)
                                       : std::string()));
     if (r.notBoxes)
         out.push_back("Not boxes: " + Count(r.notBoxes, "record", "records") + " of runs that ended before any port");
+    if (r.duplicates)
+        out.push_back("Read twice: " + Count(r.duplicates, "record", "records") + " (the same id), counted once");
     if (r.skippedLines)
         out.push_back("Passed over: " + Count(r.skippedLines, "line that is", "lines that are") +
                       " no record (named on stderr)");
@@ -215,6 +217,7 @@ std::string ShiftReportJson(const ShiftReport& r)
     for (size_t i = 0; i < r.logs.size(); ++i)
         j += (i ? "," : "") + JsonString(r.logs[i]);
     j += "],\"records\":" + std::to_string(r.records) + ",\"not_boxes\":" + std::to_string(r.notBoxes);
+    j += ",\"duplicates\":" + std::to_string(r.duplicates);
     j += ",\"skipped_lines\":" + std::to_string(r.skippedLines) + ",\"skipped\":[";
     for (size_t i = 0; i < r.skipped.size(); ++i)
         j += (i ? ",{" : "{") + std::string("\"file\":") + JsonString(r.skipped[i].file) +
@@ -264,6 +267,9 @@ int RunShiftReport(const std::vector<std::string>& logs, bool json)
     if (unnamed > 0)
         std::fprintf(stderr, "zurivavave-cli: and %s more passed over\n",
                      Count(unnamed, "line that is no record", "lines that are no record").c_str());
+    if (report.duplicates)
+        std::fprintf(stderr, "zurivavave-cli: %s read a second time (the same id): counted once\n",
+                     Count(report.duplicates, "record", "records").c_str());
     if (json) {
         std::printf("%s\n", ShiftReportJson(report).c_str());
     } else {
