@@ -228,6 +228,13 @@ bool ReadRecordLogs(const std::vector<std::string>& paths, ShiftReport& r, std::
             error = "log " + path + ": is a directory, not a log";
             return false;
         }
+        // A device could be read for ever (/dev/zero); a pipe is fine
+        // (--report <(zcat old.jsonl.gz)).
+        if (std::filesystem::is_character_file(st) || std::filesystem::is_block_file(st) ||
+            std::filesystem::is_socket(st)) {
+            error = "log " + path + ": is a device, not a log";
+            return false;
+        }
         files.emplace_back(new std::ifstream(p, std::ios::binary));
         if (!files.back()->is_open()) {
             error = "log " + path + ": cannot be opened for reading";

@@ -14,15 +14,23 @@
 namespace {
 
 // A name from a log on the terminal: valid UTF-8, and no control character
-// that could move the cursor or recolour the screen.
+// (C0, DEL or C1) that could move the cursor or recolour the screen.
 std::string Shown(const std::string& text, const char* ifEmpty = "(none)")
 {
     if (text.empty())
         return ifEmpty;
-    std::string out = ValidUtf8(text);
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
+    const std::string valid = ValidUtf8(text);
+    std::string out;
+    for (size_t i = 0; i < valid.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(valid[i]);
+        const bool c1 = c == 0xC2 && i + 1 < valid.size() && static_cast<unsigned char>(valid[i + 1]) < 0xA0;
+        if (c < 0x20 || c == 0x7f || c1) {
+            out += '?';
+            i += c1 ? 1 : 0;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
     return out;
 }
 
@@ -189,7 +197,8 @@ std::vector<std::string> ShiftReportLines(const ShiftReport& r)
         out.insert(out.end(), table.begin(), table.end());
     };
     add(CountTable("PORT", r.ports, &t, [&r](const ReportPort& p) { return PortLabel(r, p); }));
-    add(CountTable("HOUR (UTC)", r.hours, nullptr, [](const std::string& h) { return h.substr(0, 10) + " " + h.substr(11) + ":00"; }));
+    add(CountTable("HOUR (UTC)", r.hours, nullptr,
+                   [](const std::string& h) { return h.substr(0, 10) + " " + h.substr(11) + ":00"; }));
     const std::vector<std::pair<std::string, long long>> failed = FailedResults(r);
     if (!failed.empty()) {
         std::vector<std::vector<std::string>> cells = {{"FAILED", "BOXES", "PORTS"}};
@@ -244,7 +253,8 @@ std::string ShiftReportJson(const ShiftReport& r)
         first = false;
     }
     j += "]";
-    j += ",\"operators\":" + RowsJson(r.operators, [](const std::string& s) { return "\"operator\":" + JsonString(s); });
+    j += ",\"operators\":" +
+         RowsJson(r.operators, [](const std::string& s) { return "\"operator\":" + JsonString(s); });
     j += ",\"orders\":" + RowsJson(r.orders, [](const std::string& s) { return "\"order\":" + JsonString(s); });
     j += ",\"images\":" + RowsJson(r.images, [](const std::pair<std::string, std::string>& i) {
         return "\"image_sha256\":" + JsonString(i.first) + ",\"file\":" + JsonString(i.second);

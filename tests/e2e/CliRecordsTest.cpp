@@ -389,22 +389,21 @@ TEST(CliRecords, ShiftReportCountsAsTheSummaryAndPassesOverWhatIsNoRecord)
     const std::string u1 = "\"host\":\"line-3\",\"port\":\"/dev/ttyUSB1\"";
     const std::string first = rec("a1", u0, "completed", 0, 4, "14:10", anna + ",\"order\":\"WO-1\"");
     TempDir dir;
-    std::FILE* f = std::fopen(dir.File("a.jsonl").c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    std::fputs((first + rec("a2", u0, "restarted", 0, 1, "14:20", anna) + rec("a3", u0, "completed", 0, 5, "14:30", anna) +
-                "garbage\n" + rec("a5", u1, "size_over", 5, 2, "14:40", "") + rec("a6", u0, "timeout", 6, 13, "15:05", anna) +
-                rec("p0", u1, "not_served", 3, 0, "15:06", "") + std::string(100000, '[') + "\n" +
-                rec("a9", u1, "interrupted", 130, 3, "15:50", ""))
-                   .c_str(),
-               f);
-    std::fclose(f);
-    f = std::fopen(dir.File("b.jsonl").c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    std::fputs((first + rec("b2", "\"station\":\"line-4\",\"port\":\"/dev/ttyUSB0\"", "completed", 0, 6, "15:10", "") +
-                rec("b3", u0, "completed", 0, 9, "15:20", anna) + "{\"port\":\"/dev/ttyUSB0\"}\n" + "{\"schema\":2,\"seq\":9")
-                   .c_str(),
-               f);
-    std::fclose(f);
+    auto write = [&dir](const char* name, const std::string& text) {
+        WriteFile(dir.File(name), std::vector<unsigned char>(text.begin(), text.end()));
+    };
+    write("a.jsonl", first + rec("a2", u0, "restarted", 0, 1, "14:20", anna) +
+                         rec("a3", u0, "completed", 0, 5, "14:30", anna) + "garbage\n" +
+                         rec("a5", u1, "size_over", 5, 2, "14:40", "") +
+                         rec("a6", u0, "timeout", 6, 13, "15:05", anna) +
+                         rec("p0", u1, "not_served", 3, 0, "15:06", "") + std::string(100000, '[') + "\n" +
+                         rec("a9", u1, "interrupted", 130, 3, "15:50", ""));
+    // A record of another station's ttyUSB0, one read before, one with no
+    // result, and one cut short at the end.
+    const std::string line4 = "\"station\":\"line-4\",\"port\":\"/dev/ttyUSB0\"";
+    write("b.jsonl", first + rec("b2", line4, "completed", 0, 6, "15:10", "") +
+                         rec("b3", u0, "completed", 0, 9, "15:20", anna) + "{\"port\":\"/dev/ttyUSB0\"}\n" +
+                         "{\"schema\":2,\"seq\":9");
 
     ShiftReport r;
     std::string error;
