@@ -105,6 +105,6 @@ status=0
 wait "$station" || status=$?
 station=
 [ "$status" = 130 ] || fail "the station ended with $status on SIGTERM (want 130): $(cat "$work/station.out")"
-"$cli" --report "$work/shift.jsonl" | grep -q '^Yield: 100.0 % (1 of 1)$' ||
-    fail "the station's record: $(cat "$work/shift.jsonl")"
+report=$("$cli" --report "$work/shift.jsonl")
+grep -q '^Yield: 100.0 % (1 of 1)$' <<<"$report" || fail "the station's record: $report"
 echo "test-station: the station's command served a box from the shipped settings, recorded it and stopped cleanly"

@@ -151,7 +151,10 @@ for program in zurivavave-cli zurivavave-boxsim; do
 done
 # Every result a record can carry, as --help lists them, has its entry under
 # Results in the man page.
-help_results=$("$scratch/usr/bin/zurivavave-cli" --help | awk 'on && /^    [a-z]/ { exit } /^    result / { on = 1 } on' |
+# (--help is read whole first: awk stops early, which must not cut the
+# program off with SIGPIPE mid-write.)
+help_text=$("$scratch/usr/bin/zurivavave-cli" --help)
+help_results=$(awk 'on && /^    [a-z]/ { exit } /^    result / { on = 1 } on' <<<"$help_text" |
                tr '\n' ' ' | sed 's/(.*//; s/^ *result //' | grep -oE '[a-z]+(_[a-z]+)*')
 man_results=$(zcat "$scratch/usr/share/man/man1/zurivavave-cli.1.gz" | sed -n '/^\.SS Results/,/^\.S[SH]/p' |
               awk 'tag { print $2 } { tag = ($0 == ".TP") }')
