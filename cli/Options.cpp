@@ -205,6 +205,8 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
             o.help = true;
         } else if (name == "--version") {
             o.version = true;
+        } else if (name == "--report") {
+            o.report = true;
         } else {
             error = "unknown option '" + name + "'";
             return false;
@@ -273,6 +275,16 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
     }
     if (o.help || o.version)
         return true;
+    // --report reads logs in place of serving an image.
+    if (o.report) {
+        o.reportLogs = operands;
+        if (!o.ports.empty() || !o.tracePath.empty() || !o.logPath.empty() || o.listPorts || o.loop ||
+            o.requireFull || speedGiven || countGiven || waitGiven)
+            error = "--report reads logs and serves nothing: it takes LOG... and --json only";
+        else if (operands.empty())
+            error = "--report needs a LOG to read (a --log file of a shift)";
+        return error.empty();
+    }
     // The environment's speed only where the command line gives none.
     if (const char* speed = env && !speedGiven ? env("ZURIVAVAVE_SPEED") : nullptr) {
         if (*speed && !ParseSpeed(speed, std::string("ZURIVAVAVE_SPEED=") + speed, o.speed, error))

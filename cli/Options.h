@@ -38,6 +38,8 @@ struct CliOptions {
     bool quiet = false;
     bool help = false;
     bool version = false;
+    bool report = false;                 // --report: read these logs, serve nothing
+    std::vector<std::string> reportLogs;
 };
 
 // Looks up an environment variable; nullptr when unset.

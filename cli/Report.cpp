@@ -7,9 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-// Columns left-aligned but for those numeric, right-aligned; no trailing blanks.
 std::vector<std::string> Table(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& right)
 {
     std::vector<size_t> width(right.size(), 0);
@@ -31,6 +28,8 @@ std::vector<std::string> Table(const std::vector<std::vector<std::string>>& rows
     }
     return lines;
 }
+
+namespace {
 
 std::vector<std::string> ShiftSummaryTable(const std::vector<ShiftTally>& tallies)
 {

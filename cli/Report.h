@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+// Rows as aligned columns: left-aligned but where right is set (numbers);
+// no trailing blanks.
+std::vector<std::string> Table(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& right);
+
 // One JSON object for a listed port.
 std::string PortInfoJson(const SerialPortInfo& p);
 

@@ -13,6 +13,7 @@
 #include "QueuedObserver.h"
 #include "Report.h"
 #include "RunSetup.h"
+#include "ShiftReport.h"
 #include "StationEngine.h"
 #include "Terminal.h"
 
@@ -220,6 +221,8 @@ int main(int argc, char** argv)
         return ListPorts(options);
     if (options.check)
         return RunPreflight(options);
+    if (options.report)
+        return RunShiftReport(options.reportLogs, options.json);
 
     RunSetup run;
     code = CheckRun(options, run);

@@ -1,6 +1,6 @@
 # Packages a user can install. A native build gives a Debian package with
 # the command-line downloader, the box simulator, their man pages, bash
-# completion and the Debian documents (packaging/); the MinGW build gives a
+# completion, the station service and the Debian documents (packaging/); the MinGW build gives a
 # zip with the Windows program and the command-line downloader. `cpack` in
 # the build directory makes the package; scripts/package.sh builds and checks
 # both (lintian included).
@@ -45,6 +45,21 @@ foreach(program zurivavave-cli zurivavave-boxsim)
     endif()
   endif()
 endforeach()
+
+# The station as a service: the systemd unit, its settings (a conffile under
+# /etc), the command it runs and its system user (sysusers.d, created by
+# the postinst). Absolute paths where Debian wants them outside /usr.
+set(zv_station ${zv_packaging}/station)
+if(TARGET zurivavave-cli)
+  install(FILES ${zv_station}/zurivavave-station.service DESTINATION /lib/systemd/system COMPONENT station)
+  install(FILES ${zv_station}/station.conf DESTINATION /etc/zurivavave COMPONENT station)
+  install(PROGRAMS ${zv_station}/zurivavave-station DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/zurivavave
+    COMPONENT station)
+  install(FILES ${zv_station}/zurivavave.sysusers DESTINATION lib/sysusers.d RENAME ${zv_package}.conf
+    COMPONENT station)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${zv_station}/conffiles ${zv_station}/postinst ${zv_station}/prerm ${zv_station}/postrm)
+endif()
 
 # Documents are installed compressed as Debian wants them (gzip -9n: no name
 # or time stamp inside, so the package is reproducible).
@@ -112,6 +127,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "zurivavave-cli serves a firmware file (.wz
 RS-232 serial ports: one box, or a whole flashing station with many ports,
 box after box through a shift, with a JSON record of every box.
 zurivavave-boxsim plays the box on a pseudo-terminal or a serial line, to
-test the downloader and the station's cables without hardware.")
+test the downloader and the station's cables without hardware.
+zurivavave-station.service runs a station with no one at a terminal:
+box after box from boot, as a sandboxed system user, into the journal.")
 
 include(CPack)

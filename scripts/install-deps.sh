@@ -11,13 +11,14 @@ if [ "$what" = test ]; then
   pkgs+=(googletest libgtest-dev libgmock-dev
          g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
          socat lrzsz clang libclang-rt-dev imagemagick
-         dpkg-dev lintian man-db groff-base bash-completion zip unzip locales)
+         dpkg-dev lintian man-db groff-base bash-completion zip unzip locales systemd)
 fi
 if [ "$what" = package ]; then
   # dpkg-dev for dpkg-shlibdeps, lintian to check the .deb, man-db and
   # groff-base to render the man pages, bash-completion to try the
-  # completion scripts.
-  pkgs+=(g++-mingw-w64-x86-64-posix dpkg-dev lintian man-db groff-base bash-completion zip unzip)
+  # completion scripts, systemd for systemd-analyze (the station's unit)
+  # and systemd-sysusers (its user, made in the scratch root).
+  pkgs+=(g++-mingw-w64-x86-64-posix dpkg-dev lintian man-db groff-base bash-completion zip unzip systemd)
 fi
 
 missing=()

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Builds the installable packages and checks them:
 #   - a Debian package (zurivavave-cli, zurivavave-boxsim, their man pages,
-#     bash completion, copyright and changelog) from a native release build
-#     with Debian's hardening flags; lintian must find no error in it. It is
-#     installed with dpkg into a scratch root (never into this machine: the
-#     packages installed here stay as they are, a zurivavave-cli among them),
-#     where the man pages must render without a warning and name every option
-#     --help lists, the completion must complete, the installed programs must
-#     serve a box, and removing the package must leave nothing behind;
+#     bash completion, the station service, copyright and changelog) from a
+#     native release build with Debian's hardening flags; lintian must find
+#     no error in it. It is installed with dpkg into a scratch root (never
+#     into this machine: the packages and accounts here stay as they are, a
+#     zurivavave-cli among them; the maintainer scripts run for that root
+#     only), where the man pages must render without a warning and name
+#     every option --help lists, the completion must complete, the installed
+#     programs must serve a box, the station service must pass systemd's
+#     checks and serve a box from its shipped settings
+#     (packaging/test-station.sh), removing the package must keep its
+#     settings and purging it must leave nothing behind but the station's
+#     system user;
 #   - a Windows zip (zurivavave.exe, zurivavave-cli.exe) from the MinGW build.
 #
 #   scripts/package.sh [OUT_DIR]        (default build/packages)
@@ -57,7 +62,9 @@ completions=./usr/share/bash-completion/completions
 for f in ./usr/bin/zurivavave-cli ./usr/bin/zurivavave-boxsim \
          ./usr/share/man/man1/zurivavave-cli.1.gz ./usr/share/man/man1/zurivavave-boxsim.1.gz \
          $completions/zurivavave-cli $completions/zurivavave-boxsim \
-         $doc/copyright $doc/changelog.Debian.gz; do
+         $doc/copyright $doc/changelog.Debian.gz \
+         ./lib/systemd/system/zurivavave-station.service ./etc/zurivavave/station.conf \
+         ./usr/libexec/zurivavave/zurivavave-station ./usr/lib/sysusers.d/zurivavave-cli.conf; do
     grep -q " $f\$" <<<"$contents" || fail "$f missing from $deb"
 done
 [ -z "$(awk '$2 != "root/root"' <<<"$contents")" ] || fail "files not owned by root in $deb"
@@ -67,6 +74,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 grep -q libc6 <<<"$depends" && grep -q libstdc++6 <<<"$depends" ||
     fail "library dependencies not recorded: '$depends'"
 dpkg-deb -I "$deb" md5sums >/dev/null || fail "no md5sums in $deb"
+[ "$(dpkg-deb -I "$deb" conffiles)" = /etc/zurivavave/station.conf ] ||
+    fail "the station's settings are not the one conffile of $deb: $(dpkg-deb -I "$deb" conffiles 2>&1)"
 echo "Depends: $depends"
 
 step "lintian"
@@ -91,7 +100,16 @@ for dep in $(sed 's/([^)]*)//g; s/|[^,]*//g; s/,/ /g' <<<"$depends"); do
     dpkg-query -s "$dep" >>"$admin/status" 2>/dev/null || fail "$dep, which the package depends on, is not installed here"
     echo >>"$admin/status"
 done
-in_scratch() { dpkg --root="$scratch" --force-not-root --log=/dev/null "$@"; }
+# The accounts of a Debian system before the package: root, and the group
+# that owns the serial ports. The postinst adds the station's user here.
+mkdir -p "$scratch/etc"
+echo 'root:x:0:0:root:/root:/bin/bash' >"$scratch/etc/passwd"
+printf 'root:x:0:\ndialout:x:20:\n' >"$scratch/etc/group"
+echo 'root:*:19000:0:99999:7:::' >"$scratch/etc/shadow"
+printf 'root:*::\ndialout:*::\n' >"$scratch/etc/gshadow"
+# The maintainer scripts run here without a chroot (the scratch root has no
+# shell), with DPKG_ROOT naming the root they may touch.
+in_scratch() { dpkg --root="$scratch" --force-not-root --force-script-chrootless --log=/dev/null "$@"; }
 output=$(in_scratch -i "$deb" 2>&1) || fail "dpkg --root=$scratch -i $deb: $output"
 in_scratch -L zurivavave-cli | grep -qx /usr/bin/zurivavave-cli || fail "dpkg does not list the installed files"
 [ "$(man -M "$scratch/usr/share/man" -w zurivavave-cli)" = "$scratch/usr/share/man/man1/zurivavave-cli.1.gz" ] ||
@@ -133,7 +151,10 @@ for program in zurivavave-cli zurivavave-boxsim; do
 done
 # Every result a record can carry, as --help lists them, has its entry under
 # Results in the man page.
-help_results=$("$scratch/usr/bin/zurivavave-cli" --help | awk 'on && /^    [a-z]/ { exit } /^    result / { on = 1 } on' |
+# (--help is read whole first: awk stops early, which must not cut the
+# program off with SIGPIPE mid-write.)
+help_text=$("$scratch/usr/bin/zurivavave-cli" --help)
+help_results=$(awk 'on && /^    [a-z]/ { exit } /^    result / { on = 1 } on' <<<"$help_text" |
                tr '\n' ' ' | sed 's/(.*//; s/^ *result //' | grep -oE '[a-z]+(_[a-z]+)*')
 man_results=$(zcat "$scratch/usr/share/man/man1/zurivavave-cli.1.gz" | sed -n '/^\.SS Results/,/^\.S[SH]/p' |
               awk 'tag { print $2 } { tag = ($0 == ".TP") }')
@@ -165,10 +186,18 @@ wait "$boxpid" || fail "the simulated box did not receive the image: $(cat "$sel
 boxpid=
 echo "installed and ran: $("$cli" --version), served a box"
 
+step "the station service"
+packaging/test-station.sh "$scratch"
+
 step "removed from the scratch root"
 output=$(in_scratch -r zurivavave-cli 2>&1) || fail "dpkg --root=$scratch -r zurivavave-cli: $output"
-left=$(find "$scratch" -mindepth 1 -path "$scratch/var" -prune -o -print)
-[ -z "$left" ] || fail "removing the package left $left"
+[ -f "$scratch/etc/zurivavave/station.conf" ] || fail "removing the package took the station's settings"
+output=$(in_scratch -P zurivavave-cli 2>&1) || fail "dpkg --root=$scratch -P zurivavave-cli: $output"
+# What stays: the account files (with the station's user: Debian leaves
+# system users in place) and dpkg's own database.
+left=$(find "$scratch" -mindepth 1 \( -path "$scratch/var" -o -path "$scratch/etc" \) -prune -o -print
+       find "$scratch/etc" -mindepth 1 ! -name '*passwd*' ! -name '*group*' ! -name '*shadow*' ! -name .pwd.lock)
+[ -z "$left" ] || fail "purging the package left $left"
 host_after=$(host_packages)
 [ "$host_after" = "$host_before" ] ||
     fail "this machine's zurivavave packages changed during the run: before [$host_before], after [$host_after]"

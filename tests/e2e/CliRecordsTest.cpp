@@ -12,6 +12,8 @@
 #include "Options.h"
 #include "OutputCheck.h"
 #include "Report.h"
+#include "JsonObjectReader.h"
+#include "ShiftReport.h"
 
 #include <gtest/gtest.h>
 
@@ -480,4 +482,82 @@ TEST(CliRecords, BoardShowsFailuresAndTellsAdaptersApart)
     Tone tone = Tone::Plain;
     EXPECT_EQ("last: FAILED size_over", LastBoxText(failed, tone));
     EXPECT_EQ(Tone::Bad, tone) << "red where there is colour";
+}
+
+TEST(CliRecords, ShiftReportCountsAsTheSummaryAndPassesOverWhatIsNoRecord)
+{
+    // A record as the station writes it (older ones name no station, only the host).
+    auto rec = [](const std::string& id, const std::string& where, const std::string& result, int code,
+                  double duration, const std::string& end, const std::string& more) {
+        return "{\"schema\":2,\"seq\":" + std::string(id == "p0" ? "0" : "7") + ",\"id\":\"" + id + "\"," + where +
+               ",\"start\":\"2026-12-10T13:59:00.000Z\",\"end\":\"2026-12-10T" + end + ":00.000Z\",\"duration\":" +
+               std::to_string(duration) + ",\"result\":\"" + result + "\",\"exit_code\":" + std::to_string(code) +
+               ",\"image_sha256\":\"f204\",\"file\":\"/srv/fw.wzb\"" + more + "}\n";
+    };
+    const std::string u0 = "\"station\":\"line-3\",\"port\":\"/dev/ttyUSB0\"", anna = ",\"operator\":\"anna\"";
+    const std::string u1 = "\"host\":\"line-3\",\"port\":\"/dev/ttyUSB1\"";
+    const std::string first = rec("a1", u0, "completed", 0, 4, "14:10", anna + ",\"order\":\"WO-1\"");
+    TempDir dir;
+    auto write = [&dir](const char* name, const std::string& text) {
+        WriteFile(dir.File(name), std::vector<unsigned char>(text.begin(), text.end()));
+    };
+    write("a.jsonl", first + rec("a2", u0, "restarted", 0, 1, "14:20", anna) +
+                         rec("a3", u0, "completed", 0, 5, "14:30", anna) + "garbage\n" +
+                         rec("a5", u1, "size_over", 5, 2, "14:40", "") +
+                         rec("a6", u0, "timeout", 6, 13, "15:05", anna) +
+                         rec("p0", u1, "not_served", 3, 0, "15:06", "") + std::string(100000, '[') + "\n" +
+                         rec("a9", u1, "interrupted", 130, 3, "15:50", ""));
+    // A record of another station's ttyUSB0, one read before, one with no
+    // result, and one cut short at the end.
+    const std::string line4 = "\"station\":\"line-4\",\"port\":\"/dev/ttyUSB0\"";
+    write("b.jsonl", first + rec("b2", line4, "completed", 0, 6, "15:10", "") +
+                         rec("b3", u0, "completed", 0, 9, "15:20", anna) + "{\"port\":\"/dev/ttyUSB0\"}\n" +
+                         "{\"schema\":2,\"seq\":9");
+
+    ShiftReport r;
+    std::string error;
+    EXPECT_FALSE(ReadRecordLogs({dir.File("a.jsonl"), dir.File("gone.jsonl")}, r, error));
+    EXPECT_TRUE(Has(error, "gone.jsonl: no such file")) << error;
+    r = ShiftReport();
+    ASSERT_TRUE(ReadRecordLogs({dir.File("a.jsonl"), dir.File("b.jsonl")}, r, error)) << error;
+    EXPECT_EQ(9, r.records);
+    EXPECT_EQ(1, r.notBoxes);
+    EXPECT_EQ(1, r.duplicates);
+    EXPECT_EQ(7, r.total.Boxes());
+    EXPECT_EQ(1, r.total.restarted);
+    std::vector<std::string> skipped;
+    for (const SkippedLine& s : r.skipped)
+        skipped.push_back(s.file.substr(dir.Path().size() + 1) + ":" + std::to_string(s.line) + " " + s.why);
+    ASSERT_EQ(4u, skipped.size());
+    EXPECT_TRUE(Has(skipped[0], "a.jsonl:4 not JSON")) << skipped[0];
+    EXPECT_TRUE(Has(skipped[1], "a.jsonl:8 not JSON")) << skipped[1];
+    EXPECT_TRUE(Has(skipped[2], "b.jsonl:4 no \"result\"")) << skipped[2];
+    EXPECT_TRUE(Has(skipped[3], "b.jsonl:5 ")) << skipped[3];
+    EXPECT_TRUE(Has(skipped[3], "cut short")) << skipped[3];
+
+    // Rows in the columns of the summary: BOXES COMPLETED FAILED RESTARTED INTERRUPTED YIELD.
+    std::string text;
+    for (const std::string& line : ShiftReportLines(r))
+        text += std::regex_replace(line, std::regex(" +"), " ") + "\n";
+    EXPECT_TRUE(Has(text, "Yield: 57.1 % (4 of 7)")) << text;
+    EXPECT_TRUE(Has(text, "median 5.50 s, 90th percentile 9.00 s")) << text;
+    EXPECT_TRUE(Has(text, "\nline-3:/dev/ttyUSB0 4 3 1 1 0 75.0 %\n")) << text;
+    EXPECT_TRUE(Has(text, "\nline-3:/dev/ttyUSB1 2 0 1 0 1 0.0 %\n")) << text;
+    EXPECT_TRUE(Has(text, "\nline-4:/dev/ttyUSB0 1 1 0 0 0 100.0 %\n")) << text;
+    EXPECT_TRUE(Has(text, "\n2026-12-10 14:00 3 2 1 0 66.7 %\n2026-12-10 15:00 4 2 1 1 50.0 %\n")) << text;
+    EXPECT_TRUE(Has(text, "\nsize_over 1 line-3:/dev/ttyUSB1 (1)\ntimeout 1 line-3:/dev/ttyUSB0 (1)\n")) << text;
+    EXPECT_TRUE(Has(text, "\n(none) 3 1 1 1 33.3 %\nanna 4 3 1 0 75.0 %\n")) << text;
+    EXPECT_TRUE(Has(text, "\nf204 /srv/fw.wzb 7 4\n")) << text;
+
+    const std::string json = ShiftReportJson(r);
+    std::map<std::string, JsonField> top;
+    ASSERT_TRUE(ReadJsonObject(json, top, error)) << error << json;
+    EXPECT_EQ("57.1", top["yield_percent"].text);
+    EXPECT_TRUE(Has(json, "\"cycle_seconds\":{\"boxes\":4,\"median\":5.500,\"p90\":9.000}")) << json;
+    EXPECT_TRUE(Has(json, "{\"order\":\"WO-1\",\"boxes\":1,\"completed\":1,")) << json;
+
+    CliOptions o;
+    ASSERT_TRUE(Parse({"--report", "--json", "a.jsonl", "-"}, {}, o, error)) << error;
+    EXPECT_EQ((std::vector<std::string>{"a.jsonl", "-"}), o.reportLogs);
+    EXPECT_FALSE(Parse({"--report", "-p", "/dev/ttyUSB0", "a.jsonl"}, {}, o, error));
 }
