@@ -1,5 +1,7 @@
 #include "BoxLine.h"
 
+#include "WireClock.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -141,8 +143,12 @@ CBoxLine::Clock::duration CBoxLine::ByteTime(int n) const
         std::chrono::nanoseconds(static_cast<int64_t>(n) * 10 * 1000000000LL / m_Baud));
 }
 
-void CBoxLine::HoldUntil(Clock::time_point t)
+void CBoxLine::HoldUntil(Clock::time_point t) const
 {
+    if (m_SleepPacing) {
+        wire::SleepUntil(t);
+        return;
+    }
     // A sleep wakes a little late, and every late wake-up would lengthen the
     // emulated line: sleep to just short of the deadline, then spin to it.
     const auto margin = std::chrono::microseconds(300);
