@@ -27,12 +27,13 @@ public:
 
     // Emulated wire speed (0 = as fast as the line goes).
     void SetBaud(uint32_t baud) { m_Baud = baud; }
-    // Pace by sleeping to each byte's deadline alone, never spinning: for
-    // many lines in one process, each paced from a thread of its own that
-    // wire::PrepareThread() has readied. Otherwise the last 0.3 ms before a
-    // deadline are spun, which keeps one line's timing on a machine whose
-    // idle CPUs are slow to wake, at the cost of the CPU.
-    void SetSleepPacing(bool sleep) { m_SleepPacing = sleep; }
+    // Paced frame by frame: everything one Send() is given reaches the
+    // host in one write when its last byte has crossed the wire, the thread
+    // asleep until then (see wire::PrepareThread). For many lines in one
+    // process. Otherwise byte by byte, as a UART hands them on, spinning
+    // the last 0.3 ms to each byte's time: that keeps one line's timing on
+    // a machine whose idle CPUs are slow to wake, at the cost of a CPU.
+    void SetWholeFrames(bool whole) { m_WholeFrames = whole; }
 
     // Pty only: true while no host holds the other end open.
     bool HostAbsent();
@@ -64,7 +65,7 @@ public:
 
 private:
     Clock::duration ByteTime(int n) const;
-    void HoldUntil(Clock::time_point t) const;
+    static void HoldUntil(Clock::time_point t);
     bool WriteAll(const unsigned char* data, int n);
 
     int m_Fd = -1;
@@ -73,7 +74,7 @@ private:
     bool m_HostGone = false;
     std::string m_SlavePath;
     uint32_t m_Baud = 0;
-    bool m_SleepPacing = false;
+    bool m_WholeFrames = false;
     Clock::time_point m_TxFree{};
     Clock::time_point m_RxFree{};
     uint64_t m_BytesIn = 0;

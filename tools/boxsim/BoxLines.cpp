@@ -80,7 +80,7 @@ int CBoxLines::Open(const BoxOptions& o)
             return 1;
         }
         line.SetBaud(o.baud);
-        line.SetSleepPacing(o.lines > 0);
+        line.SetWholeFrames(o.lines > 0);
         std::string link = o.linkPrefix.empty() ? o.link : o.linkPrefix + std::to_string(i);
         if (o.pty && !link.empty() && !MakeLink(link, line.SlavePath()))
             return 1;
