@@ -279,12 +279,13 @@ BoxOptions OptionsForLine(const BoxOptions& all, int line)
 BoxOptions OptionsForBox(const BoxOptions& all, int box)
 {
     BoxOptions o = all;
-    o.seed = all.seed + static_cast<uint32_t>(box - 1);
     HelloCounters at;
     at.line = all.line;
     at.box = box;
     at.serial = static_cast<long long>(all.line) * all.boxes + box;
     o.helloBytes = all.hello.Expand(at);
+    // Noise of its own for every box of the run, every line's too.
+    o.seed = all.seed + static_cast<uint32_t>(at.serial - 1);
     if (all.faultBox == 0 || all.faultBox == box)
         return o;
     o.noiseBefore = 0;
