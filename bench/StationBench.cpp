@@ -35,6 +35,7 @@ bool ParseArgs(const std::map<std::string, std::string>& m, StationArgs& a)
     a.awake = get("awake") == "1";
     a.separate = get("separate") == "1";
     a.benchBoxes = get("boxes") == "bench";
+    a.lineSim = get("boxes") == "lines";
     a.idleSeconds = std::atoi(get("idle-seconds").c_str());
     a.limitSeconds = std::atof(get("limit").c_str());
     a.spinSeconds = std::atoi(get("spin-seconds").c_str());
@@ -143,6 +144,52 @@ bool StartBoxes(const StationArgs& a, const std::string& dir, std::vector<std::u
     return true;
 }
 
+// One simulator for every port: its --lines announce the ptys in port order.
+bool StartLineSimulator(const StationArgs& a, const std::string& dir, Child& sim, ChildLaunch& launch,
+                        std::vector<std::unique_ptr<Port>>& ports)
+{
+    launch.argv = {a.boxsim, "--pty", "--lines", std::to_string(a.ports), "--wait-host", "--hello-interval", "20",
+                   "--expect", a.file, "--baud", std::to_string(a.baud), "-q"};
+    launch.stdoutPath = dir + "/lines.out";
+    launch.stderrPath = dir + "/lines.err";
+    bool ok = sim.Start(launch);
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    std::vector<std::string> slaves;
+    while (ok && slaves.size() < static_cast<size_t>(a.ports)) {
+        std::istringstream out(ReadText(launch.stdoutPath));
+        std::string line;
+        slaves.clear();
+        while (std::getline(out, line) && !out.eof())
+            if (line.rfind("PTY ", 0) == 0)
+                slaves.push_back(line.substr(4));
+        if (slaves.size() < static_cast<size_t>(a.ports)) {
+            ok = !sim.Wait(0) && Clock::now() < deadline;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    if (!ok) {
+        std::fprintf(stderr, "zv-bench station: the simulator did not announce %d ptys: %s\n", a.ports,
+                     ReadText(launch.stderrPath).c_str());
+        return false;
+    }
+    for (int i = 0; i < a.ports; ++i) {
+        ports.emplace_back(new Port);
+        ports.back()->slave = slaves[static_cast<size_t>(i)];
+    }
+    return true;
+}
+
+// Line i's own verdict, "OK line i ...", from the --lines simulator.
+bool LineOk(const std::string& out, int i, unsigned long long& retries)
+{
+    const std::string tag = "\nOK line " + std::to_string(i) + " ";
+    const size_t at = out.find(tag);
+    unsigned long long got = 0, reqs = 0;
+    return at != std::string::npos &&
+           std::sscanf(out.c_str() + at + tag.size(), "%llu bytes, %llu requests, %llu retries", &got, &reqs,
+                       &retries) == 3;
+}
+
 bool StartHosts(const StationArgs& a, const std::string& dir, std::vector<std::unique_ptr<Port>>& ports,
                 std::vector<std::unique_ptr<Host>>& hosts)
 {
@@ -222,7 +269,10 @@ int Serve(const StationArgs& a)
     std::vector<std::unique_ptr<Port>> ports;
     std::vector<std::unique_ptr<Host>> hosts;
     CpuSnapshot cpu0 = TakeCpu();
-    if (!StartBoxes(a, dir, ports) || !StartHosts(a, dir, ports, hosts)) {
+    Child lineSim;
+    ChildLaunch lineLaunch;
+    if (!(a.lineSim ? StartLineSimulator(a, dir, lineSim, lineLaunch, ports) : StartBoxes(a, dir, ports)) ||
+        !StartHosts(a, dir, ports, hosts)) {
         RemoveDir(dir);
         return 1;
     }
@@ -237,9 +287,11 @@ int Serve(const StationArgs& a)
         h->cli.Kill();
     }
     for (auto& p : ports) {
-        if (!WaitExit(p->box, 10000))
+        if (!a.lineSim && !WaitExit(p->box, 10000))
             p->box.Kill();
     }
+    if (a.lineSim && !WaitExit(lineSim, 10000))
+        lineSim.Kill();
     CpuSnapshot cpu1 = TakeCpu();
 
     int completed = 0, boxesOk = 0, hostsOk = 0;
@@ -247,8 +299,11 @@ int Serve(const StationArgs& a)
     std::vector<double> eff, steady, rate;
     std::string slowest;
     int64_t lastEnd = 0;
+    const std::string linesOut = a.lineSim ? ReadText(lineLaunch.stdoutPath) : "";
     for (auto& p : ports) {
         CollectPort(*p, *hosts[p->host], size, a.baud);
+        if (a.lineSim)
+            p->boxOk = LineOk(linesOut, static_cast<int>(&p - &ports.front()), p->retries);
         completed += p->completed;
         boxesOk += p->boxOk;
         blocks += p->blocks;
@@ -278,19 +333,20 @@ int Serve(const StationArgs& a)
     const double wall = Seconds(last - first);
     double boxCpu = 0;
     for (auto& p : ports)
-        boxCpu += p->box.CpuSeconds();
+        boxCpu += a.lineSim ? 0.0 : p->box.CpuSeconds();
+    boxCpu += a.lineSim ? lineSim.CpuSeconds() : 0.0;
     const double window = Seconds(cpu1.at - cpu0.at);
     const double kworkers = KworkerDelta(cpu0, cpu1);
     const double others = (cpu1.busy - cpu0.busy) - (cpu1.ours - cpu0.ours) - kworkers;
     Spread e = SpreadOf(eff), s = SpreadOf(steady), r = SpreadOf(rate);
     std::printf(
-        "RESULT station awake=%d baud=%ld ports=%d separate=%d size=%lld wall_s=%.3f run_eff_pct=%.2f "
+        "RESULT %s awake=%d baud=%ld ports=%d separate=%d size=%lld wall_s=%.3f run_eff_pct=%.2f "
         "eff_min=%.2f eff_median=%.2f eff_max=%.2f steady_min=%.2f steady_median=%.2f steady_max=%.2f "
         "port_Bps_min=%.1f port_Bps_median=%.1f slowest=%s cli_cpu_s=%.3f cli_cpu_pct=%.3f "
         "cli_cpu_pct_per_port=%.3f cli_us_per_block=%.1f cli_switches_per_block=%.2f "
         "boxes_cpu_s=%.3f boxes_cpu_pct=%.1f kworkers_pct=%.1f others_pct=%.1f steal_pct=%.1f load_before=%s "
         "load_after=%s completed=%d boxes_ok=%d retries=%llu rerequests=%llu bad_frames=%llu cli_ok=%d/%zu\n",
-        awake.Count() > 0 ? 1 : 0, a.baud, a.ports, a.separate ? 1 : 0, size, wall,
+        a.lineSim ? "station_lines" : "station", awake.Count() > 0 ? 1 : 0, a.baud, a.ports, a.separate ? 1 : 0, size, wall,
         a.baud > 0 ? wire / wall * 100.0 : 0.0, e.min, e.median, e.max, s.min, s.median, s.max, r.min, r.median,
         slowest.empty() ? "-" : slowest.c_str(), cliCpu, cliCpu / wall * 100.0, cliCpu / wall * 100.0 / a.ports,
         blocks ? cliCpu * 1e6 / static_cast<double>(blocks) : 0.0,

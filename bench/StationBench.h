@@ -1,5 +1,6 @@
 // zv-bench station: one zurivavave-cli run serving many simulated boxes at
-// once, one zurivavave-boxsim process and pseudo-terminal per port. Prints
+// once, one zurivavave-boxsim process and pseudo-terminal per port (or one
+// zurivavave-boxsim --lines for all of them). Prints
 // one "RESULT station ..." line: each port's efficiency against the
 // stop-and-wait limit (the same model as zv-bench line), the CLI's CPU in
 // total and per port, the simulators' CPU, and what the rest of the machine
@@ -22,6 +23,7 @@ struct StationArgs {
     bool awake = false;       // keep every CPU from halting
     bool separate = false;    // one CLI process per port instead of one run
     bool benchBoxes = false;  // the bench plays the boxes instead of simulators
+    bool lineSim = false;     // one simulator plays every port (--lines)
     int idleSeconds = 0;
     int spinSeconds = 0, spinners = 2;  // the machine check, see CheckSpinning
     double limitSeconds = 0;  // 0: from the wire time
@@ -30,7 +32,9 @@ struct StationArgs {
 // Keys (without "--"): cli, boxsim, file, ports, baud (0: unpaced),
 // awake (1: keep every CPU from halting), separate (1: one CLI process per
 // port, the control for one run serving them all), boxes (bench: the
-// bench's own boxes, see StationBoxes.h), idle-seconds, limit (seconds);
+// bench's own boxes, see StationBoxes.h; lines: one zurivavave-boxsim
+// --lines N plays every port, "RESULT station_lines ..."), idle-seconds,
+// limit (seconds);
 // spin-seconds S with spinners N: no CLI, the machine check of
 // CheckSpinning ("RESULT station_spin ...").
 int RunStation(const std::map<std::string, std::string>& args);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release programs and the bench driver, runs every benchmark
 # and writes bench/RESULTS.md. About 25 minutes on 2 cores; not part of the
-# test suites. The station benchmark (section 5) is bench/station.sh, run
-# from here or on its own.
+# test suites. The station benchmark (section 5) is bench/station.sh, a
+# whole line in one simulator (section 7) bench/lines.sh, each run from here
+# or on its own.
 #
 #   bench/run.sh            the full run
 #   bench/run.sh --quick    small files and short waits, to check the script (~2 min)
@@ -84,6 +85,8 @@ run peer --tool ours --cli "$cli" --boxsim "$box" --file "$work/paced.wzb" --bau
 run peer --tool lrzsz --file "$work/paced.wzb" --baud 115200
 printf '== station (%ds)\n' $((SECONDS - start)) >&2
 BUILD_DIR=$build JOBS=$jobs "$root/bench/station.sh" --section "$work/station.md" $( ((quick)) && echo --quick)
+printf '== lines (%ds)\n' $((SECONDS - start)) >&2
+BUILD_DIR=$build JOBS=$jobs "$root/bench/lines.sh" --section "$work/lines.md" $( ((quick)) && echo --quick)
 elapsed=$((SECONDS - start))
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -268,6 +271,7 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
     echo "and pays 12 + 8 bytes of wire per 255-byte block (92.7 % at best)."
     echo
     cat "$work/station.md"
+    cat "$work/lines.md"
     echo "## Raw results"
     echo
     echo '```'

@@ -89,6 +89,8 @@ check 'zurivavave-boxsim --expect ' "${images[@]}"
 check 'zurivavave-boxsim --out n' notes.txt
 check 'zurivavave-boxsim -b 9' 921600
 check 'zurivavave-boxsim --boxes ' 
+check 'zurivavave-boxsim --link-p' --link-prefix
+check 'zurivavave-boxsim --hello-payload ' 
 check 'zurivavave-boxsim -p /dev/ttyA' /dev/ttyACM0
 PATH=$work/table:${PATH#"$work/q:"}
 check 'zurivavave-cli -p ' /dev/ttyS4 /dev/ttyUSB7

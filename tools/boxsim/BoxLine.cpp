@@ -1,5 +1,7 @@
 #include "BoxLine.h"
 
+#include "WireClock.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -185,10 +187,23 @@ bool CBoxLine::Send(const unsigned char* data, int n)
     if (m_Baud == 0 || n <= 0)
         return WriteAll(data, n);
     // A box answers only what has reached it: it starts sending once the
-    // bytes it read have crossed the wire, and the far end's UART hands on
-    // each byte as soon as its stop bit is in, so the bytes go out one at a
-    // time, each at the moment it would leave the wire.
+    // bytes it read have crossed the wire.
     auto t = std::max({Clock::now(), m_TxFree, m_RxFree});
+    if (m_WholeFrames) {
+        // The host can act on a frame only once its last byte is in, so the
+        // frame goes over whole at that moment: one wake-up a frame, where
+        // byte by byte a line costs twelve wake-ups a request here and as
+        // many in the host, more than many lines on two CPUs keep up with.
+        t += ByteTime(n);
+        wire::SleepUntil(t);
+        if (!WriteAll(data, n))
+            return false;
+        m_TxFree = t;
+        return true;
+    }
+    // The far end's UART hands on each byte as soon as its stop bit is in,
+    // so the bytes go out one at a time, each at the moment it would leave
+    // the wire.
     for (int i = 0; i < n; ++i) {
         t += ByteTime(1);
         HoldUntil(t);

@@ -27,6 +27,13 @@ public:
 
     // Emulated wire speed (0 = as fast as the line goes).
     void SetBaud(uint32_t baud) { m_Baud = baud; }
+    // Paced frame by frame: everything one Send() is given reaches the
+    // host in one write when its last byte has crossed the wire, the thread
+    // asleep until then (see wire::PrepareThread). For many lines in one
+    // process. Otherwise byte by byte, as a UART hands them on, spinning
+    // the last 0.3 ms to each byte's time: that keeps one line's timing on
+    // a machine whose idle CPUs are slow to wake, at the cost of a CPU.
+    void SetWholeFrames(bool whole) { m_WholeFrames = whole; }
 
     // Pty only: true while no host holds the other end open.
     bool HostAbsent();
@@ -67,6 +74,7 @@ private:
     bool m_HostGone = false;
     std::string m_SlavePath;
     uint32_t m_Baud = 0;
+    bool m_WholeFrames = false;
     Clock::time_point m_TxFree{};
     Clock::time_point m_RxFree{};
     uint64_t m_BytesIn = 0;

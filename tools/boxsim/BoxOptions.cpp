@@ -16,121 +16,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: zurivavave-boxsim [OPTION]... (--pty | -p PATH)\n"
-    "Plays set-top boxes on a serial line so the downloader can be tried and\n"
-    "tested without hardware: each box greets, requests the whole image block\n"
-    "by block, optionally asks for the time, reports done and checks what it\n"
-    "received. Several boxes can follow one another on the same line, as on a\n"
-    "production line, and faults can be injected.\n"
-    "\n"
-    "Line:\n"
-    "      --pty              create a pseudo-terminal pair; the first line on\n"
-    "                         stdout is 'PTY <slave path>' for the host to open\n"
-    "      --link PATH        with --pty: also make PATH a symlink to the slave\n"
-    "  -p, --port PATH        use this serial device instead\n"
-    "  -b, --speed B          device speed for --port: 9600, 19200, 38400, 57600,\n"
-    "                         115200 (default), 230400, 460800 or 921600\n"
-    "      --wait-host        with --pty: wait until the host opens the line\n"
-    "      --start-delay MS   wait this long before the first hello\n"
-    "      --baud B           emulate the wire time of B baud in both directions\n"
-    "                         (not the device speed): each byte reaches the host\n"
-    "                         when it has crossed the wire, and the box answers a\n"
-    "                         frame only once all of it has\n"
-    "      --block-delay MS   extra delay after every block (USB latency timer)\n"
-    "\n"
-    "Transfer:\n"
-    "      --expect FILE      the image the host should serve; a box is OK only\n"
-    "                         if every byte it received matches it\n"
-    "      --size N           image size to request (default: size of --expect)\n"
-    "      --out FILE         write the bytes received to FILE (with --boxes:\n"
-    "                         what the last box received)\n"
-    "      --block N          bytes per request, 1..255 (default 255)\n"
-    "      --tag-start N      first frame tag of every box, 0..255, then +1 per\n"
-    "                         frame (default 1)\n"
-    "      --time             ask for the time and check it is within a day of now\n"
-    "      --reply-timeout MS\n"
-    "                         wait per request (default 2000)\n"
-    "      --retries N        further tries per request (default 3)\n"
-    "      --hello-interval MS\n"
-    "                         repeat the hello this often until answered\n"
-    "                         (default 500)\n"
-    "      --hello-timeout MS\n"
-    "                         give up on the hello, or on a host opening the\n"
-    "                         line, after this long (default 30000)\n"
-    "      --linger MS        after the last box's done, wait this long for the\n"
-    "                         host to close (default 3000)\n"
-    "      --hold MS          with --silent-after: longest hold of the line\n"
-    "                         (default 30000)\n"
-    "\n"
-    "Boxes:\n"
-    "      --boxes N          play N boxes one after another on the line (default\n"
-    "                         1); the host may keep the line open from box to box\n"
-    "                         or close it and open it again: on a pty every box\n"
-    "                         after the first waits for a host, as --wait-host\n"
-    "      --box-pause MS     the technician's reset between two boxes (default\n"
-    "                         1000): what arrives meanwhile is dropped\n"
-    "      --fault-box K      the faults below apply to box K only (default: to\n"
-    "                         every box)\n"
-    "\n"
-    "Faults:\n"
-    "      --noise-before N   N random bytes before every frame\n"
-    "      --noise-in-magic   a zero byte inside every magic: \"Ku\" 00 \"vo\"\n"
-    "      --split-magic      send every magic in two writes with a pause\n"
-    "      --split-pause MS   that pause (default 20)\n"
-    "      --bad-checksum-at K\n"
-    "                         send request K once with a wrong checksum first;\n"
-    "                         it must go unanswered\n"
-    "      --cancel-greeting-at K\n"
-    "                         send a type-3 frame before request K; the next\n"
-    "                         request must go unanswered, then greet again\n"
-    "      --past-end         the last request reaches one byte past the end; it\n"
-    "                         must go unanswered (the host ends with an error)\n"
-    "      --silent-after K   stop after K requests and hold the line until the\n"
-    "                         host gives up and closes it; with --boxes above 1\n"
-    "                         a host may keep the line open, so the end of --hold\n"
-    "                         also ends the box (make it longer than the host's\n"
-    "                         watchdog, about 13 s)\n"
-    "      --reset-after K    after K requests greet again, as a box reset in\n"
-    "                         the middle of its download, and download the image\n"
-    "                         from the start; still the same one of the --boxes\n"
-    "      --flood N          N garbage bytes at once after the greeting\n"
-    "      --flood-pause MS   quiet time after the flood (default 300)\n"
-    "      --seed N           seed for noise (default 1; box k uses N + k - 1)\n"
-    "\n"
-    "Output:\n"
-    "  -q, --quiet            only errors, the PTY line and the result lines\n"
-    "  -h, --help             show this help and exit\n"
-    "  -V, --version          show the version and exit\n"
-    "\n"
-    "Results:\n"
-    "  With --boxes above 1 every box prints a line on stdout as it ends, for\n"
-    "  example \"OK box 2/3 65536 bytes, 258 requests, 0 retries, 0 stray,\n"
-    "  0.41 s, 156.1 KiB/s\" (FAILED when it failed). The last line is for the\n"
-    "  whole run: OK only if every box was, the totals in the same form and,\n"
-    "  with --boxes above 1, the count at its end (\", 3/3 boxes OK\"). A box\n"
-    "  with a fault is OK when the host handled the fault as it must. Messages\n"
-    "  go to stderr.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  every box OK\n"
-    "  1  a box failed, received other bytes than --expect, or the line failed\n"
-    "  2  usage error\n"
-    "\n"
-    "Examples:\n"
-    "  Try the downloader on a pseudo-terminal (the simulator prints its PTY):\n"
-    "    $ zurivavave-boxsim --pty --link /tmp/box --expect fw.wzb &\n"
-    "    $ zurivavave-cli -p /tmp/box fw.wzb\n"
-    "  Three boxes in a row, served by one downloader run per box or a shift:\n"
-    "    $ zurivavave-boxsim --pty --link /tmp/box --boxes 3 --expect fw.wzb &\n"
-    "    $ zurivavave-cli --loop --count 3 -p /tmp/box fw.wzb\n"
-    "  The second of three boxes asks for a block past the end of the file:\n"
-    "    $ zurivavave-boxsim --pty --boxes 3 --fault-box 2 --past-end --expect fw.wzb\n"
-    "  A box reset after 10 requests:\n"
-    "    $ zurivavave-boxsim --pty --reset-after 10 --expect fw.wzb\n"
-    "  A box on a real serial line at 57600 baud:\n"
-    "    $ zurivavave-boxsim -p /dev/ttyUSB1 -b 57600 --expect fw.wzb\n";
-
 int Usage(const std::string& error)
 {
     std::fprintf(stderr, "zurivavave-boxsim: %s\nTry 'zurivavave-boxsim --help'.\n", error.c_str());
@@ -170,6 +55,8 @@ const OptionRule kRules[] = {
     {"--pty", 0, Kind::Flag, 0, 0, ZV_FLAG(pty)},
     {"--port", 'p', Kind::Text, 0, 0, ZV_TEXT(port)},
     {"--link", 0, Kind::Text, 0, 0, ZV_TEXT(link)},
+    {"--lines", 0, Kind::Number, 1, 512, ZV_INT(lines)},
+    {"--link-prefix", 0, Kind::Text, 0, 0, ZV_TEXT(linkPrefix)},
     {"--speed", 'b', Kind::Number, 1, 4000000, ZV_INT(speed)},
     {"--wait-host", 0, Kind::Flag, 0, 0, ZV_FLAG(waitHost)},
     {"--start-delay", 0, Kind::Number, 0, 600000, ZV_INT(startDelayMs)},
@@ -180,6 +67,7 @@ const OptionRule kRules[] = {
     {"--out", 0, Kind::Text, 0, 0, ZV_TEXT(outPath)},
     {"--block", 0, Kind::Number, 1, 255, ZV_INT(block)},
     {"--tag-start", 0, Kind::Number, 0, 255, ZV_INT(tagStart)},
+    {"--hello-payload", 0, Kind::Text, 0, 0, ZV_TEXT(helloSpec)},
     {"--time", 0, Kind::Flag, 0, 0, ZV_FLAG(time)},
     {"--reply-timeout", 0, Kind::Number, 1, 600000, ZV_INT(replyTimeoutMs)},
     {"--retries", 0, Kind::Number, 0, 1000, ZV_INT(retries)},
@@ -234,12 +122,36 @@ bool AnyFault(const BoxOptions& o)
            o.flood > 0;
 }
 
-int CheckCombination(const BoxOptions& o)
+// Reads --hello-payload and checks that every box's greeting fits a frame.
+int CheckHello(BoxOptions& o)
+{
+    std::string error;
+    if (!o.helloSpec.empty() && !o.hello.Parse(o.helloSpec, error))
+        return Usage("--hello-payload '" + o.helloSpec + "': " + error);
+    HelloCounters most;
+    most.line = LineCount(o) - 1;
+    most.box = o.boxes;
+    most.serial = static_cast<long long>(LineCount(o)) * o.boxes;
+    if (!o.hello.Fits(most, error))
+        return Usage("--hello-payload '" + o.helloSpec + "': " + error);
+    return kGoOn;
+}
+
+int CheckCombination(BoxOptions& o)
 {
     if (o.pty == !o.port.empty())
         return Usage("give exactly one of --pty and --port PATH");
     if (!o.link.empty() && !o.pty)
         return Usage("--link needs --pty");
+    if (o.lines > 0 && !o.pty)
+        return Usage("--lines needs --pty: each line is a pseudo-terminal of its own");
+    if (!o.linkPrefix.empty() && !o.pty)
+        return Usage("--link-prefix needs --pty");
+    if (!o.link.empty() && !o.linkPrefix.empty())
+        return Usage("give one of --link and --link-prefix");
+    if (!o.link.empty() && o.lines > 1)
+        return Usage("--link names one line; for --lines " + std::to_string(o.lines) +
+                     " give --link-prefix P for P0 to P" + std::to_string(o.lines - 1));
     if (!DeviceSpeed(o.speed))
         return Usage("--speed " + std::to_string(o.speed) +
                      ": not one of 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600");
@@ -250,7 +162,7 @@ int CheckCombination(const BoxOptions& o)
                      std::to_string(o.boxes));
     if (o.faultBox > 0 && !AnyFault(o))
         return Usage("--fault-box names the box for a fault, but no fault option is given");
-    return kGoOn;
+    return CheckHello(o);
 }
 
 bool SameFile(const std::string& a, const std::string& b)
@@ -267,7 +179,7 @@ int ParseBoxOptions(int argc, char** argv, BoxOptions& o)
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(BoxUsage(), stdout);
             return 0;
         }
         if (arg == "--version" || arg == "-V") {
@@ -325,10 +237,14 @@ int LoadExpectedImage(const BoxOptions& o, std::vector<unsigned char>& expected)
             return Usage("--size is larger than " + o.expectPath);
     }
     // What the run writes must never be what it reads or talks through.
-    if (!o.outPath.empty()) {
-        for (const std::string& other : {o.expectPath, o.port, o.link}) {
-            if (!other.empty() && SameFile(o.outPath, other))
-                return Usage("--out " + o.outPath + " is the same file as " + other);
+    for (int line = 0; line < LineCount(o) && !o.outPath.empty(); ++line) {
+        const std::string out = OutPathOfLine(o, line);
+        std::vector<std::string> others = {o.expectPath, o.port, o.link};
+        for (int other = 0; other < LineCount(o) && !o.linkPrefix.empty(); ++other)
+            others.push_back(o.linkPrefix + std::to_string(other));
+        for (const std::string& other : others) {
+            if (!other.empty() && SameFile(out, other))
+                return Usage("--out " + out + " is the same file as " + other);
         }
     }
     long long imageSize = o.size >= 0 ? o.size : static_cast<long long>(expected.size());
@@ -343,10 +259,33 @@ int LoadExpectedImage(const BoxOptions& o, std::vector<unsigned char>& expected)
     return kGoOn;
 }
 
+int LineCount(const BoxOptions& o) { return o.lines > 0 ? o.lines : 1; }
+
+std::string OutPathOfLine(const BoxOptions& o, int line)
+{
+    if (o.outPath.empty() || o.lines == 0)
+        return o.outPath;
+    return o.outPath + "." + std::to_string(line);
+}
+
+BoxOptions OptionsForLine(const BoxOptions& all, int line)
+{
+    BoxOptions o = all;
+    o.line = line;
+    o.outPath = OutPathOfLine(all, line);
+    return o;
+}
+
 BoxOptions OptionsForBox(const BoxOptions& all, int box)
 {
     BoxOptions o = all;
-    o.seed = all.seed + static_cast<uint32_t>(box - 1);
+    HelloCounters at;
+    at.line = all.line;
+    at.box = box;
+    at.serial = static_cast<long long>(all.line) * all.boxes + box;
+    o.helloBytes = all.hello.Expand(at);
+    // Noise of its own for every box of the run, every line's too.
+    o.seed = all.seed + static_cast<uint32_t>(at.serial - 1);
     if (all.faultBox == 0 || all.faultBox == box)
         return o;
     o.noiseBefore = 0;

@@ -2,6 +2,8 @@
 // the faults to inject. Parsed and checked once at start, read-only after.
 #pragma once
 
+#include "HelloPayload.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,12 +12,16 @@ struct BoxOptions {
     bool pty = false;
     std::string port;
     std::string link;
+    int lines = 0;               // --lines; 0 = the one line, paced as ever
+    std::string linkPrefix;      // --link-prefix: P0, P1, ... to the lines
     uint32_t speed = 115200;     // device speed for --port
     int64_t size = -1;           // image size; -1 = size of the expected file
     std::string expectPath;
     std::string outPath;
     int block = 255;
     int tagStart = 1;
+    std::string helloSpec;       // --hello-payload as given
+    CHelloPayload hello;         // ... and as read
     bool time = false;
     int replyTimeoutMs = 2000;
     int retries = 3;
@@ -45,6 +51,9 @@ struct BoxOptions {
     bool splitMagic = false;
     int splitPauseMs = 20;
     int resetAfter = 0;          // greet again after this many requests, then start over
+    // Set per line and per box (OptionsForLine, OptionsForBox).
+    int line = 0;                         // the line played, from 0
+    std::vector<unsigned char> helloBytes;  // what this box's greeting carries
 };
 
 // Returned by the steps below when the program goes on.
@@ -54,10 +63,21 @@ constexpr int kGoOn = -1;
 // --help / --version, 2 on a usage error, already reported).
 int ParseBoxOptions(int argc, char** argv, BoxOptions& options);
 
+// The --help text.
+const char* BoxUsage();
+
 // Reads --expect into expected and checks the image against the options;
 // kGoOn, or 2 after a reported usage error.
 int LoadExpectedImage(const BoxOptions& options, std::vector<unsigned char>& expected);
 
-// The options box number box (1-based) plays: the faults only on the box
-// --fault-box names, and noise of its own for every box.
+// The lines played: --lines, or the one line without it.
+int LineCount(const BoxOptions& options);
+// --out of line (FILE.<line> with --lines, FILE without); "" without --out.
+std::string OutPathOfLine(const BoxOptions& options, int line);
+
+// The options line number line (from 0) plays.
+BoxOptions OptionsForLine(const BoxOptions& options, int line);
+// The options box number box (1-based) of its line plays: the faults only
+// on the box --fault-box names, noise of its own for every box, and its
+// own greeting.
 BoxOptions OptionsForBox(const BoxOptions& options, int box);

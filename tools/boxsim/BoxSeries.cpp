@@ -1,7 +1,5 @@
 #include "BoxSeries.h"
 
-#include "BoxSim.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -37,18 +35,6 @@ void Add(BoxStats& total, const BoxStats& s)
     total.seconds += s.seconds;
 }
 
-// "OK 65536 bytes, 258 requests, 0 retries, 0 stray, 0.41 s, 156.1 KiB/s",
-// what scripts and the benchmark read; label goes after the verdict.
-void PrintResult(bool ok, const std::string& label, const BoxStats& s, const std::string& tail)
-{
-    double rate = s.seconds > 0 ? static_cast<double>(s.received) / 1024.0 / s.seconds : 0.0;
-    std::printf("%s %s%llu bytes, %llu requests, %llu retries, %llu stray, %.2f s, %.1f KiB/s%s\n",
-                ok ? "OK" : "FAILED", label.c_str(), static_cast<unsigned long long>(s.received),
-                static_cast<unsigned long long>(s.requests), static_cast<unsigned long long>(s.retries),
-                static_cast<unsigned long long>(s.stray), s.seconds, rate, tail.c_str());
-    std::fflush(stdout);
-}
-
 bool WriteOut(const std::string& path, const CBoxSim* box)
 {
     std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -63,11 +49,23 @@ bool WriteOut(const std::string& path, const CBoxSim* box)
 
 }  // namespace
 
-int PlayBoxes(const BoxOptions& options, CBoxLine& line, const std::vector<unsigned char>& expected)
+void PrintResult(bool ok, const std::string& label, const BoxStats& s, const std::string& tail)
+{
+    double rate = s.seconds > 0 ? static_cast<double>(s.received) / 1024.0 / s.seconds : 0.0;
+    // One call per line: lines played at once never share a line of output.
+    std::printf("%s %s%llu bytes, %llu requests, %llu retries, %llu stray, %.2f s, %.1f KiB/s%s\n",
+                ok ? "OK" : "FAILED", label.c_str(), static_cast<unsigned long long>(s.received),
+                static_cast<unsigned long long>(s.requests), static_cast<unsigned long long>(s.retries),
+                static_cast<unsigned long long>(s.stray), s.seconds, rate, tail.c_str());
+    std::fflush(stdout);
+}
+
+LineResult PlayBoxes(const BoxOptions& options, CBoxLine& line, const std::vector<unsigned char>& expected)
 {
     const int count = options.boxes;
-    BoxStats total;
-    int passed = 0;
+    LineResult result;
+    result.count = count;
+    const std::string lineLabel = options.lines > 0 ? "line " + std::to_string(options.line) + " " : "";
     // The options outlive their box: --out is written from the last one.
     BoxOptions boxOptions;
     std::unique_ptr<CBoxSim> box;
@@ -78,23 +76,20 @@ int PlayBoxes(const BoxOptions& options, CBoxLine& line, const std::vector<unsig
         boxOptions = OptionsForBox(options, number);
         box.reset(new CBoxSim(boxOptions, line, expected, number, count));
         bool ok = box->Run() == 0;
-        Add(total, box->Stats());
+        Add(result.total, box->Stats());
         if (ok)
-            ++passed;
+            ++result.passed;
+        else
+            result.failed.push_back(number);
         if (count > 1)
-            PrintResult(ok, "box " + std::to_string(number) + "/" + std::to_string(count) + " ",
+            PrintResult(ok, lineLabel + "box " + std::to_string(number) + "/" + std::to_string(count) + " ",
                         box->Stats(), "");
         // No host greeted this box: none will greet the next either.
         if (!box->Greeted())
             break;
     }
 
-    bool allOk = passed == count;
-    if (!options.outPath.empty() && !WriteOut(options.outPath, box.get()))
-        allOk = false;
-    std::string tail;
-    if (count > 1)
-        tail = ", " + std::to_string(passed) + "/" + std::to_string(count) + " boxes OK";
-    PrintResult(allOk, "", total, tail);
-    return allOk ? 0 : 1;
+    if (!options.outPath.empty())
+        result.outWritten = WriteOut(options.outPath, box.get());
+    return result;
 }

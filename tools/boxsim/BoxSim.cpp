@@ -93,7 +93,8 @@ CBoxSim::CBoxSim(const BoxOptions& options, CBoxLine& line, const std::vector<un
       m_Expected(expected),
       m_Number(number),
       m_Count(count),
-      m_Label(count > 1 ? "box " + std::to_string(number) + "/" + std::to_string(count) + ": " : ""),
+      m_Label((options.lines > 0 ? "line " + std::to_string(options.line) + ": " : std::string()) +
+              (count > 1 ? "box " + std::to_string(number) + "/" + std::to_string(count) + ": " : "")),
       m_Rng(options.seed)
 {
     m_Size = options.size >= 0 ? options.size : static_cast<int64_t>(m_Expected.size());
@@ -215,11 +216,11 @@ bool CBoxSim::Handshake()
 {
     // Like a box after reset: greet again and again until someone answers.
     unsigned char tag = NextTag();
-    static const unsigned char kHelloPayload[] = {'B', 'O', 'X', 1};
+    const std::vector<unsigned char>& hello = m_Options.helloBytes;
     unsigned char body[kFrameBodyBufferSize];
     auto deadline = Clock::now() + std::chrono::milliseconds(m_Options.helloTimeoutMs);
     while (Clock::now() < deadline && !g_BoxStop.load()) {
-        SendFrame(tag, FT_HELLO, kHelloPayload, sizeof kHelloPayload);
+        SendFrame(tag, FT_HELLO, hello.data(), static_cast<unsigned char>(hello.size()));
         auto next = std::min(deadline, Clock::now() + std::chrono::milliseconds(m_Options.helloIntervalMs));
         Wait w = Await(FT_HELLO_ACK, tag, next, body);
         if (w == Wait::Got) {

@@ -83,7 +83,7 @@ private:
     const std::vector<unsigned char>& m_Expected;
     const int m_Number;
     const int m_Count;
-    const std::string m_Label;  // "box 2/3: " on a line of boxes, else empty
+    const std::string m_Label;  // "line 1: box 2/3: " as far as they apply, else empty
     std::vector<unsigned char> m_Image;
     int64_t m_Size = 0;
     int64_t m_Filled = 0;
