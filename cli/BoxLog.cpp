@@ -11,7 +11,7 @@ namespace {
 // torn last line begins. -1 when it cannot be read (then nothing is cut).
 long long WholeLinesLength(const std::string& path)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = OpenFile(path, "rb");
     if (!f)
         return -1;
     long long keep = -1;

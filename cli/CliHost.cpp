@@ -1,5 +1,7 @@
 #include "CliHost.h"
 
+#include "FileIdentity.h"
+
 #include "protocol/Frame.h"
 #include "protocol/Messages.h"
 
@@ -18,6 +20,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+#include "framework/WideText.h"
 #endif
 
 namespace {
@@ -77,11 +81,11 @@ std::string CCliHost::OpenErrorText(uint32_t speed) const
 #ifdef _WIN32
     (void)speed;
     DWORD err = ::GetLastError();
-    char text[256] = "";
+    wchar_t text[256] = L"";
     if (err != 0)
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
-                         sizeof text, nullptr);
-    std::string why = text[0] ? text : "cannot open or configure the port";
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text, 256,
+                         nullptr);
+    std::string why = text[0] ? Narrow(text) : "cannot open or configure the port";
     while (!why.empty() && std::isspace(static_cast<unsigned char>(why.back())))
         why.pop_back();
     return why;
@@ -103,6 +107,12 @@ Tone CCliHost::ToneOf(const std::string& text) const
         text == kInterrupted)
         return Tone::Bad;
     return Tone::Plain;
+}
+
+std::FILE* CCliHost::OpenServedFile(const std::string& path)
+{
+    // UTF-8 paths, wide on Windows: any name the user gave opens.
+    return OpenFile(path, "rb");
 }
 
 bool CCliHost::OpenPort(uint32_t speed, BoxRecord& failure, bool report)

@@ -97,6 +97,7 @@ public:
     void SetProgress(int percent) override;
     void FinishTransfer() override;
     void ExitCommandLine(int) override {}
+    std::FILE* OpenServedFile(const std::string& path) override;
 
 private:
     static int64_t NowNs()

@@ -26,7 +26,7 @@ bool ProbeFile(const std::string& path, long long& size, std::string& why)
 {
     FileId id = IdentityOf(path);
     if (!id.valid && !IsReservedDeviceName(path)) {
-        std::FILE* f = std::fopen(path.c_str(), "rb");
+        std::FILE* f = OpenFile(path, "rb");
         why = f ? "not a regular file" : std::strerror(errno);
         if (f)
             std::fclose(f);
@@ -36,7 +36,7 @@ bool ProbeFile(const std::string& path, long long& size, std::string& why)
         why = id.valid && !id.character ? "is a directory" : "not a regular file";
         return false;
     }
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = OpenFile(path, "rb");
     if (!f) {
         why = std::strerror(errno);
         return false;

@@ -5,6 +5,8 @@
 #include "SerialComm_win32.h"
 #include "SharedPortHandle_win32.h"
 
+#include "framework/WideText.h"
+
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -95,6 +97,25 @@ void SetLineSettings(DCB& dcb, uint32_t baud)
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
+    // Whatever another program or the driver left must not touch a binary
+    // transfer: XON/XOFF would take 0x11 and 0x13 out of the frames, RTS/CTS
+    // or DSR sensitivity would block or deafen a 3-wire cable, and null or
+    // error replacement would change bytes.
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    // An error must not abort reads until ClearCommError: the watcher
+    // would take that for an unplugged port.
+    dcb.fAbortOnError = FALSE;
 }
 
 std::string SerialDevicePath(const std::string& portName)
@@ -282,7 +303,8 @@ int CSerialComm::Open(const char* portName, uint32_t baud, uint16_t portNumber)
         p.FreeEvents();
         return 0;
     }
-    HANDLE h = CreateFileA(SerialDevicePath(m_PortName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+    // Wide: a device name is UTF-8 here like every other name.
+    HANDLE h = CreateFileW(Widen(SerialDevicePath(m_PortName)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -380,7 +402,7 @@ void CSerialComm::ReportWatcherError(const std::string& text)
         std::fflush(stderr);
         return;
     }
-    MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK | MB_ICONERROR | MB_TOPMOST);
+    MessageBoxW(nullptr, Widen(text).c_str(), nullptr, MB_OK | MB_ICONERROR | MB_TOPMOST);
 }
 
 int CSerialComm::ThreadWatchComm(CSerialComm* self)

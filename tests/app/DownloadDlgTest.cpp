@@ -75,6 +75,9 @@ HDROP MakeDrop(const std::string& path)
     return static_cast<HDROP>(mem);
 }
 
+// The real open-file dialog, taken before any test puts its fake in.
+const auto kRealFind = CDownloadDlg::s_pfnOpenFileDialog;
+
 struct Recorded {
     std::vector<std::string> boxes;
     std::string boxCaption;
@@ -91,7 +94,7 @@ int FakeMessageBox(HWND, const char* text, const char* caption, UINT)
     return IDOK;
 }
 void FakeExit(int code) { g_rec.exitCode = code; }
-bool FakeFind(std::string& path)
+bool FakeFind(HWND, std::string& path)
 {
     g_rec.findInitial = path;
     if (g_rec.findResult)
@@ -342,6 +345,72 @@ TEST_F(DialogTest, CommandLineFileThatCannotOpenAsksForAFile)
     EXPECT_EQ(dlg.ExitCode(), kExitFile);
 }
 
+// Another program reads the file (the command-line tool serving it, an
+// editor that lets others read but not write): it is still the one served.
+TEST_F(DialogTest, FileAnotherProgramReadsIsTaken)
+{
+    std::string fw = MakeFile("read-elsewhere.wzb", 4096);
+    HANDLE reader = ::CreateFileW(Widen(fw).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    // No port behind the index: the download stops right after the file.
+    ::WritePrivateProfileStringA(settings::kSection, settings::kKeyPort, "5", m_Ini.c_str());
+    CDownloadDlg& dlg = Open(fw);
+    ::CloseHandle(reader);
+    EXPECT_EQ(dlg.m_bFileSelected, 1);
+    EXPECT_EQ(dlg.m_FileSize.load(), 4096);
+    EXPECT_EQ(Text(IDC_STATUS), msg::kInitFailed);
+}
+
+namespace {
+// The real Find dialog as a timer sees it while it runs: who owns it and
+// whether the main window takes input meanwhile; then it is cancelled.
+struct FindSeen {
+    HWND main = nullptr;
+    HWND dialog = nullptr;
+    HWND owner = nullptr;
+    bool mainEnabled = true;
+} g_find;
+
+BOOL CALLBACK FindOtherDialog(HWND wnd, LPARAM)
+{
+    char cls[64] = {};
+    ::GetClassNameA(wnd, cls, sizeof cls);
+    if (wnd != g_find.main && ::IsWindowVisible(wnd) && std::string(cls) == "#32770" && !CDialog::FromChild(wnd)) {
+        g_find.dialog = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK WatchFind(HWND, UINT, UINT_PTR id, DWORD)
+{
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindOtherDialog, 0);
+    if (!g_find.dialog)
+        return;
+    ::KillTimer(nullptr, id);
+    g_find.owner = ::GetWindow(g_find.dialog, GW_OWNER);
+    g_find.mainEnabled = ::IsWindowEnabled(g_find.main) != FALSE;
+    ::PostMessageA(g_find.dialog, WM_COMMAND, IDCANCEL, 0);
+}
+}  // namespace
+
+// Find is modal to the main window: while it is open, Download cannot be
+// pressed, so no transfer starts whose file Find would then replace.
+TEST_F(DialogTest, FindIsModalToTheMainWindow)
+{
+    CDownloadDlg& dlg = Open();
+    CDownloadDlg::s_pfnOpenFileDialog = kRealFind;
+    g_find = FindSeen();
+    g_find.main = dlg.m_hWnd;
+    ::SetTimer(nullptr, 0, 100, WatchFind);
+    dlg.OnFind();  // returns when the dialog has been cancelled
+    ASSERT_NE(g_find.dialog, nullptr) << "the open-file dialog never showed";
+    EXPECT_EQ(g_find.owner, dlg.m_hWnd);
+    EXPECT_FALSE(g_find.mainEnabled);
+    EXPECT_TRUE(::IsWindowEnabled(dlg.m_hWnd));
+    EXPECT_EQ(dlg.m_bFileSelected, 0);
+}
+
 TEST_F(DialogTest, EscapeClosesNeitherWindow)
 {
     CDownloadDlg& dlg = Open();
@@ -576,4 +645,21 @@ TEST_F(DownloadDlgBox, StopAndExitEndsTheRunWith130AndTakesNoDrop)
     EXPECT_EQ(IniValue(settings::kKeyPath), dlg.m_SelectedPath);
     EXPECT_NE(dlg.m_SelectedPath, held);
     EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
+}
+
+// The line is opened by a box that reports done before it has greeted (a
+// second DONE of the last box, a box given up before): no end. The window
+// keeps waiting, and the hello that follows is served.
+TEST_F(DownloadDlgBox, DoneBeforeHelloIsNoEnd)
+{
+    std::string fw = MakeFile("done-first.wzb", kImage);
+    CDownloadDlg& dlg = Open();
+    Drop(fw);
+    dlg.m_Panel.m_nPortIndex = 0;
+    dlg.OnDownload();
+    ASSERT_EQ(dlg.m_bActive, 1);
+    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_STATUS) != msg::kWaiting; }, 60)) << Text(IDC_STATUS);
+    EXPECT_EQ(Text(IDC_STATUS), msg::kDownloading);
+    EXPECT_EQ(dlg.m_bActive, 1);
+    EXPECT_TRUE(ControlsEnabled(false));
 }

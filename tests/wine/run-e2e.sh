@@ -16,7 +16,9 @@
 # bounds the program's run (seconds, default 120). ZV_CLOSE_AFTER=TEXT
 # closes the program's windows as a user would (WM_CLOSE, through wine's
 # taskkill without /f) once the peer has printed TEXT ("" = at once), again
-# every second until the program has ended.
+# every second until the program has ended. ZV_PTY_STTY="SETTINGS" hands
+# SETTINGS to stty on the pty before the program opens it, as another
+# program or the driver may leave a line (for example "ixon ixoff").
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -27,7 +29,7 @@ if [ "${1:-}" = --check-peer ]; then
     check_peer=1
     shift
 fi
-[ $# -ge 3 ] || { sed -n '2,17p' "$0" >&2; exit 2; }
+[ $# -ge 3 ] || { sed -n '2,19p' "$0" >&2; exit 2; }
 prefix=$1
 shift
 peer=()
@@ -72,6 +74,15 @@ if [ -z "$pty" ]; then
     cat "$work/peer.out" "$work/peer.err" >&2
     finish
     exit 1
+fi
+
+if [ -n "${ZV_PTY_STTY:-}" ]; then
+    # shellcheck disable=SC2086  # a list of settings
+    if ! stty -F "$pty" $ZV_PTY_STTY; then
+        echo "run-e2e.sh: stty $ZV_PTY_STTY failed on $pty" >&2
+        finish
+        exit 1
+    fi
 fi
 
 if [ -n "${ZV_CLOSE_AFTER+set}" ]; then
