@@ -2,7 +2,7 @@
 // without any port behind them.
 
 #include "serial/SerialComm.h"
-#include "serial/SerialComm_win32.h"
+#include "serial/LineSettings_win32.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // The decisions CSerialComm's Win32 Open makes about the line, kept apart
-// from the API calls so they can be checked without a port.
+// from the API calls so they can be checked without a port
+// (LineSettings_win32.cpp).
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
