@@ -65,7 +65,7 @@ Tail ExamineTail(const std::string& path, const FileId& id, long long& keep, std
     keep = id.size;
     if (id.size <= 0)
         return Tail::Whole;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = OpenFile(path, "rb");
     if (!f) {
         error = std::strerror(errno);
         return Tail::Unreadable;

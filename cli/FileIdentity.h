@@ -35,6 +35,9 @@ bool FutureIdentityOf(const std::string& path, FileId& directory, std::string& n
 // COM1, LPT1 ... on Windows); always false on POSIX.
 bool IsReservedDeviceName(const std::string& path);
 
+// Opens path (UTF-8; wide on Windows, so any name opens) with a mode of
+// fopen. nullptr with errno set when it cannot be opened.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 // Opens path for writing without truncating it (created if missing), so
 // nothing is lost before the caller has checked what was opened; append
 // puts every write at the end. Never waits: a FIFO stays non-blocking, and

@@ -53,6 +53,8 @@ bool FutureIdentityOf(const std::string& path, FileId& directory, std::string& n
 
 bool IsReservedDeviceName(const std::string&) { return false; }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 std::FILE* OpenForWriting(const std::string& path, bool append, std::string& error)
 {
     // O_NOCTTY: a terminal named by mistake must not become ours.

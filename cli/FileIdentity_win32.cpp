@@ -1,6 +1,7 @@
 #include "FileIdentity.h"
 
 #include <filesystem>
+#include "framework/WideText.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -43,10 +44,10 @@ FileId FromHandle(HANDLE h)
 
 std::string WinError(DWORD err)
 {
-    char text[256] = "";
-    ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
-                     sizeof text, nullptr);
-    std::string s = text[0] ? text : "error " + std::to_string(err);
+    wchar_t text[256] = L"";
+    ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text, 256,
+                     nullptr);
+    std::string s = text[0] ? Narrow(text) : "error " + std::to_string(err);
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
         s.pop_back();
     return s;
@@ -60,8 +61,8 @@ FileId IdentityOf(const std::string& path)
         return FileId();
     // No access asked for: only the attributes are read. Backup semantics
     // let a directory be opened too.
-    HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h = ::CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return FileId();
     FileId id = FromHandle(h);
@@ -117,10 +118,15 @@ bool IsReservedDeviceName(const std::string& path)
     return false;
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode)
+{
+    return ::_wfopen(Widen(path).c_str(), Widen(mode).c_str());
+}
+
 std::FILE* OpenForWriting(const std::string& path, bool append, std::string& error)
 {
     int flags = _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | (append ? _O_APPEND : 0);
-    int fd = ::_open(path.c_str(), flags, _S_IREAD | _S_IWRITE);
+    int fd = ::_wopen(Widen(path).c_str(), flags, _S_IREAD | _S_IWRITE);
     if (fd < 0) {
         error = std::strerror(errno);
         return nullptr;

@@ -74,7 +74,7 @@ std::shared_ptr<CPinnedImage> LoadImage(const std::string& path, std::string& wh
 {
     FileId id = IdentityOf(path);
     if (!id.valid && !IsReservedDeviceName(path)) {
-        std::FILE* f = std::fopen(path.c_str(), "rb");
+        std::FILE* f = OpenFile(path, "rb");
         why = f ? KindOf(path) : std::strerror(errno);
         if (f)
             std::fclose(f);

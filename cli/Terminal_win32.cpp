@@ -8,8 +8,9 @@
 #endif
 #include <windows.h>
 
-#include <csignal>
 #include <io.h>
+
+#include "framework/WideText.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
@@ -19,18 +20,28 @@ namespace {
 
 std::atomic<int> g_Interrupted{0};
 
-void OnInterrupt(int) { g_Interrupted.store(1); }
-
-// Closing the console window or logging off: end as on Ctrl+C. Windows
-// ends the process once this returns, so give the ports a moment.
+// Runs on a thread of its own for every console event. Ctrl+C and
+// Ctrl+Break end the run as an interrupt, the second and every later one
+// too (the C runtime's signal() is one-shot: a second Ctrl+C would kill
+// the process with the system's code instead of 130). Closing the console
+// window or logging off: the same, but Windows ends the process once this
+// returns, so give the ports a moment.
 BOOL WINAPI OnConsoleEvent(DWORD type)
 {
-    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+    switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        g_Interrupted.store(1);
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
         g_Interrupted.store(1);
         ::Sleep(2000);
         return TRUE;
+    default:
+        return FALSE;
     }
-    return FALSE;
 }
 
 HANDLE ConsoleOf(std::FILE* f) { return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f))); }
@@ -61,11 +72,6 @@ void TerminalSize(std::FILE* f, int& width, int& height)
 
 void InstallSignalHandlers()
 {
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-#ifdef SIGBREAK
-    std::signal(SIGBREAK, OnInterrupt);
-#endif
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
@@ -76,9 +82,9 @@ bool TakeResized() { return true; }
 
 std::string HostName()
 {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
-    DWORD size = sizeof name;
-    if (!::GetComputerNameA(name, &size))
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &size))
         return "";
-    return name;
+    return Narrow(name);
 }

@@ -2,6 +2,7 @@
 // from the command line: one box, a flashing station with many at once, or
 // a whole shift of boxes with a record of every one, for scripts and for
 // machines without a desktop.
+#include "CommandLine.h"
 #include "Console.h"
 #include "ConsoleObserver.h"
 #include "ExitGuard.h"
@@ -36,7 +37,7 @@ namespace {
 int ParseCommandLine(int argc, char** argv, CliOptions& options)
 {
     std::string error;
-    if (!ParseOptions(argc, argv, [](const char* name) { return std::getenv(name); }, options, error))
+    if (!ParseOptions(argc, argv, EnvironmentValue, options, error))
         return UsageError(error);
     if (options.help) {
         std::fputs(HelpText().c_str(), stdout);
@@ -213,8 +214,9 @@ int Report(const CliOptions& options, const RunSetup& run, CStationEngine& stati
 
 int main(int argc, char** argv)
 {
+    CUtf8Arguments arguments(argc, argv);
     CliOptions options;
-    int code = ParseCommandLine(argc, argv, options);
+    int code = ParseCommandLine(arguments.Count(), arguments.Values(), options);
     if (code >= 0)
         return code;
     if (options.listPorts)

@@ -50,7 +50,7 @@ cmake --build build/demo -j"$(nproc)" --target zurivavave-cli zurivavave-boxsim 
 if (( gui )); then
   cmake -S . -B build/demo-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
       -DCMAKE_BUILD_TYPE=Release -DZV_BUILD_TESTS=OFF >/dev/null
-  cmake --build build/demo-mingw -j"$(nproc)" --target zurivavave >/dev/null
+  cmake --build build/demo-mingw -j"$(nproc)" --target zurivavave zv-desktop-ready >/dev/null
 fi
 
 work=$(mktemp -d)

@@ -9,7 +9,7 @@ what=${1:-test}
 pkgs=(cmake g++ make pkg-config libssl-dev)
 if [ "$what" = test ]; then
   pkgs+=(googletest libgtest-dev libgmock-dev
-         g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
+         g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth
          socat lrzsz clang libclang-rt-dev imagemagick
          dpkg-dev lintian man-db groff-base bash-completion zip unzip locales systemd)
 fi

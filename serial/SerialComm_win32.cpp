@@ -2,8 +2,10 @@
 // direction, and the receive watcher thread ThreadWatchComm.
 
 #include "SerialComm.h"
-#include "SerialComm_win32.h"
+#include "LineSettings_win32.h"
 #include "SharedPortHandle_win32.h"
+
+#include "framework/WideText.h"
 
 #include <atomic>
 #include <cstdio>
@@ -77,32 +79,6 @@ void CloseIfSet(HANDLE& handle)
 }
 
 }  // namespace
-
-COMMTIMEOUTS SerialTimeoutsForBaud(uint32_t baud)
-{
-    COMMTIMEOUTS t = {};
-    t.ReadIntervalTimeout = MAXDWORD;
-    t.ReadTotalTimeoutMultiplier = 0;
-    t.ReadTotalTimeoutConstant = 0;
-    t.WriteTotalTimeoutMultiplier = baud ? 19200u / baud : 0;
-    t.WriteTotalTimeoutConstant = 0;
-    return t;
-}
-
-void SetLineSettings(DCB& dcb, uint32_t baud)
-{
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-}
-
-std::string SerialDevicePath(const std::string& portName)
-{
-    if (portName.compare(0, 2, "\\\\") == 0)
-        return portName;
-    return "\\\\.\\" + portName;
-}
 
 struct CSerialComm::Platform {
     // The port handle, shared by Write, Read and the watcher with Close.
@@ -282,7 +258,8 @@ int CSerialComm::Open(const char* portName, uint32_t baud, uint16_t portNumber)
         p.FreeEvents();
         return 0;
     }
-    HANDLE h = CreateFileA(SerialDevicePath(m_PortName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+    // Wide: a device name is UTF-8 here like every other name.
+    HANDLE h = CreateFileW(Widen(SerialDevicePath(m_PortName)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -380,7 +357,7 @@ void CSerialComm::ReportWatcherError(const std::string& text)
         std::fflush(stderr);
         return;
     }
-    MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK | MB_ICONERROR | MB_TOPMOST);
+    MessageBoxW(nullptr, Widen(text).c_str(), nullptr, MB_OK | MB_ICONERROR | MB_TOPMOST);
 }
 
 int CSerialComm::ThreadWatchComm(CSerialComm* self)

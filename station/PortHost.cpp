@@ -2,6 +2,8 @@
 
 #include "RecordPath.h"
 
+#include "FileIdentity.h"
+
 #include "protocol/Frame.h"
 #include "protocol/Messages.h"
 
@@ -20,6 +22,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+#include "framework/WideText.h"
 #endif
 
 namespace {
@@ -79,11 +83,11 @@ std::string CPortHost::OpenErrorText(uint32_t speed) const
 #ifdef _WIN32
     (void)speed;
     DWORD err = ::GetLastError();
-    char text[256] = "";
+    wchar_t text[256] = L"";
     if (err != 0)
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
-                         sizeof text, nullptr);
-    std::string why = text[0] ? text : "cannot open or configure the port";
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text, 256,
+                         nullptr);
+    std::string why = text[0] ? Narrow(text) : "cannot open or configure the port";
     while (!why.empty() && std::isspace(static_cast<unsigned char>(why.back())))
         why.pop_back();
     return why;

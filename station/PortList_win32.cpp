@@ -1,8 +1,11 @@
 // Serial ports on Windows: the COM ports the registry's SERIALCOMM device
 // map lists (one value per port: device name -> "COMn"). One port is
 // described from the device tree under Enum, where USB adapters record the
-// COM name they were given next to their ids and serial number.
+// COM name they were given next to their ids and serial number. The
+// registry is read wide: a device's friendly name may hold any character.
 #include "PortList.h"
+
+#include "framework/WideText.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -21,14 +24,21 @@ namespace {
 // A REG_SZ value of an open key; empty when absent or of another type.
 std::string StringValue(HKEY key, const char* name)
 {
-    char data[512];
-    DWORD len = sizeof data - 1;
+    wchar_t data[512];
+    DWORD len = sizeof data - sizeof(wchar_t);
     DWORD type = 0;
-    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &len) != ERROR_SUCCESS ||
+    if (::RegQueryValueExW(key, Widen(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &len) !=
+            ERROR_SUCCESS ||
         type != REG_SZ)
         return std::string();
-    data[len] = 0;
-    return data;
+    data[len / sizeof(wchar_t)] = 0;
+    return Narrow(data);
+}
+
+// A subkey of key by its UTF-8 name; false when it cannot be opened.
+bool OpenSubkey(HKEY key, const std::string& name, HKEY& sub)
+{
+    return ::RegOpenKeyExW(key, Widen(name).c_str(), 0, KEY_READ, &sub) == ERROR_SUCCESS;
 }
 
 // The subkey names of key, at most limit of them.
@@ -36,13 +46,13 @@ std::vector<std::string> SubkeyNames(HKEY key, DWORD limit)
 {
     std::vector<std::string> names;
     for (DWORD i = 0; i < limit; ++i) {
-        char name[256];
-        DWORD len = sizeof name;
-        LONG r = ::RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
+        wchar_t name[256];
+        DWORD len = 256;
+        LONG r = ::RegEnumKeyExW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
         if (r == ERROR_NO_MORE_ITEMS)
             break;
         if (r == ERROR_SUCCESS)
-            names.push_back(std::string(name, len));
+            names.push_back(Narrow(std::wstring(name, len)));
     }
     return names;
 }
@@ -77,18 +87,18 @@ bool DescribeFromEnum(const char* enumerator, const std::string& com, SerialPort
 {
     const std::string base = std::string("SYSTEM\\CurrentControlSet\\Enum\\") + enumerator;
     HKEY root = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, base.c_str(), 0, KEY_READ, &root) != ERROR_SUCCESS)
+    if (!OpenSubkey(HKEY_LOCAL_MACHINE, base, root))
         return false;
     bool found = false;
     for (const std::string& device : SubkeyNames(root, 1024)) {
         HKEY devKey = nullptr;
-        if (::RegOpenKeyExA(root, device.c_str(), 0, KEY_READ, &devKey) != ERROR_SUCCESS)
+        if (!OpenSubkey(root, device, devKey))
             continue;
         for (const std::string& instance : SubkeyNames(devKey, 32)) {
             HKEY instKey = nullptr, params = nullptr;
-            if (::RegOpenKeyExA(devKey, instance.c_str(), 0, KEY_READ, &instKey) != ERROR_SUCCESS)
+            if (!OpenSubkey(devKey, instance, instKey))
                 continue;
-            if (::RegOpenKeyExA(instKey, "Device Parameters", 0, KEY_READ, &params) == ERROR_SUCCESS) {
+            if (OpenSubkey(instKey, "Device Parameters", params)) {
                 found = PortIdentity(StringValue(params, "PortName")) == com;
                 ::RegCloseKey(params);
             }
@@ -122,27 +132,26 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots&)
 {
     std::vector<SerialPortInfo> ports;
     HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    if (!OpenSubkey(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", key))
         return ports;
     for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD nameLen = sizeof name;
-        BYTE data[256];
-        DWORD dataLen = sizeof data - 1;
+        wchar_t name[256];
+        DWORD nameLen = 256;
+        wchar_t data[256];
+        DWORD dataLen = sizeof data - sizeof(wchar_t);
         DWORD type = 0;
-        LONG r = ::RegEnumValueA(key, index, name, &nameLen, nullptr, &type, data, &dataLen);
+        LONG r = ::RegEnumValueW(key, index, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                                 &dataLen);
         if (r == ERROR_NO_MORE_ITEMS)
             break;
         if (r != ERROR_SUCCESS || type != REG_SZ)
             continue;
-        data[dataLen] = 0;
+        data[dataLen / sizeof(wchar_t)] = 0;
         SerialPortInfo info;
-        info.path = reinterpret_cast<const char*>(data);
-        // REG_SZ data may or may not carry its terminating zero.
-        while (!info.path.empty() && info.path.back() == '\0')
-            info.path.pop_back();
-        info.description = std::string(name, nameLen);
+        // REG_SZ data may or may not carry its terminating zero; the one
+        // put in above ends the string either way.
+        info.path = Narrow(data);
+        info.description = Narrow(std::wstring(name, nameLen));
         if (!info.path.empty())
             ports.push_back(std::move(info));
     }

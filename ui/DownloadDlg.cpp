@@ -230,8 +230,11 @@ void CDownloadDlg::ExitCommandLine(int exitCode)
     // Kept at once: the window may close before the posted message is seen,
     // and the process must still end with the code of how the download
     // ended. When this side ended the transfer, its code stands.
-    if (!m_bHostEnded)
-        m_ExitCode = exitCode;
+    {
+        std::lock_guard<std::mutex> lock(m_ExitLock);
+        if (!m_bHostEnded)
+            m_ExitCode = exitCode;
+    }
     if (!OnUiThread()) {
         PostMessage(WM_ZV_EXIT);
         return;
@@ -294,6 +297,7 @@ void CDownloadDlg::ToggleControls()
 
 bool CDownloadDlg::ClaimHostEnd(int exitCode)
 {
+    std::lock_guard<std::mutex> lock(m_ExitLock);
     if (!ClaimEnd())
         return false;
     if (m_bActive) {

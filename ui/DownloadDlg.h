@@ -11,7 +11,10 @@
 //
 // One end per transfer: the worker's FinishTransfer and this window's own
 // ends (the watchdog, Stop and Exit, closing the window) each claim the end
-// first (CDownloadHost::ClaimEnd); the one that loses changes nothing.
+// first (CDownloadHost::ClaimEnd); the one that loses changes nothing. This
+// window's claim and its exit code are one step under m_ExitLock, which the
+// worker's ExitCommandLine takes too, so a worker that lost the end cannot
+// put its code in between.
 //
 // Text and paths are UTF-8 (framework/WideText.h) and reach Windows through
 // the wide functions.
@@ -25,6 +28,7 @@
 #include "ui/PortSetupDlg.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -104,12 +108,12 @@ public:
     // by the worker (ExitCommandLine) and by this thread.
     std::atomic<int> m_ExitCode{0};
     // This side claimed the end of the current transfer, so its exit code
-    // stands over the worker's.
+    // stands over the worker's. Set with the claim, under m_ExitLock.
     std::atomic<bool> m_bHostEnded{false};
 
-    // Replaceable for tests: the open-file dialog (true and the path on OK),
-    // the message box, and how the process ends.
-    static bool (*s_pfnOpenFileDialog)(std::string& path);
+    // Replaceable for tests: the open-file dialog, modal to owner (true and
+    // the path on OK), the message box, and how the process ends.
+    static bool (*s_pfnOpenFileDialog)(HWND owner, std::string& path);
     static int (*s_pfnMessageBox)(HWND owner, const char* text, const char* caption, UINT type);  // UTF-8
     static void (*s_pfnExitProcess)(int exitCode);
 
@@ -128,8 +132,8 @@ private:
     bool ClaimHostEnd(int exitCode);
     void AbortClaimedTransfer();
     void AcceptDroppedPath(const std::string& path);
-    // Opens path read-only without sharing and measures it; false when it
-    // cannot be opened. fullPath gets the file's full path.
+    // Opens path for reading, sharing reading and writing with others;
+    // false when it cannot be opened. fullPath gets the file's full path.
     static bool ProbeFile(const std::string& path, std::string* fullPath);
     static int32_t FileSizeFromStatus(const std::string& path);
     void JoinWorker();
@@ -141,4 +145,7 @@ private:
 
     std::thread m_Worker;
     DWORD m_UiThreadId = 0;
+    // Held by this window's claim on the end with the code it sets, and by
+    // the worker's ExitCommandLine (see the header's top).
+    std::mutex m_ExitLock;
 };

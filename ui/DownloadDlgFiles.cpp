@@ -12,14 +12,16 @@
 
 namespace {
 
-bool RealOpenFileDialog(std::string& path)
+bool RealOpenFileDialog(HWND owner, std::string& path)
 {
     wchar_t file[MAX_PATH] = {};
     std::wstring initial = Widen(path);
     initial.copy(file, MAX_PATH - 1);
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = nullptr;
+    // Modal to the main window: while Find is open no transfer can start,
+    // so the file it picks never replaces the one being served.
+    ofn.hwndOwner = owner;
     ofn.lpstrFilter = L"WZB File   (*.WZB)\0*.wzb\0All Files   (*.*)\0*.*\0";
     ofn.lpstrFile = file;
     ofn.nMaxFile = MAX_PATH;
@@ -54,7 +56,7 @@ std::string ProgramTitle()
 
 }  // namespace
 
-bool (*CDownloadDlg::s_pfnOpenFileDialog)(std::string&) = RealOpenFileDialog;
+bool (*CDownloadDlg::s_pfnOpenFileDialog)(HWND, std::string&) = RealOpenFileDialog;
 int (*CDownloadDlg::s_pfnMessageBox)(HWND, const char*, const char*, UINT) = RealMessageBox;
 
 bool CDownloadDlg::ProbeFile(const std::string& path, std::string* fullPath)
@@ -62,7 +64,10 @@ bool CDownloadDlg::ProbeFile(const std::string& path, std::string* fullPath)
     if (path.empty())
         return false;
     std::wstring wide = Widen(path);
-    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Reading and writing stay shared: a file the command-line tool, a
+    // second window or an editor has open is still ours to read.
+    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     ::CloseHandle(h);
@@ -86,7 +91,7 @@ int32_t CDownloadDlg::FileSizeFromStatus(const std::string& path)
 void CDownloadDlg::OnFind()
 {
     std::string path = settings::ReadPath();
-    if (s_pfnOpenFileDialog(path)) {
+    if (s_pfnOpenFileDialog(m_hWnd, path)) {
         m_SelectedPath = path;
         settings::WritePath(m_SelectedPath);
         ProbeFile(m_SelectedPath, nullptr);

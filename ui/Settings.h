@@ -1,11 +1,15 @@
 // The settings file: the chosen port, speed and last file path persist in
 // one INI file, read and written with the Win32 private-profile functions at
 // the moment a value is needed or changed. There is no settings object; every
-// function goes straight to the file. Results of writes are not checked: when
-// the folder does not exist, writes are lost and reads give the defaults.
+// function goes straight to the file. Reads give the defaults while there is
+// no file. A write makes the file's folder when it is missing (a stock
+// Windows has no C:\Temp), and is left out when the file exists but cannot
+// be read (another program holds it, access denied): the profile functions
+// would take such a file for an empty one and rewrite it from nothing.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace settings {
 
@@ -32,5 +36,12 @@ void WritePath(const std::string& path);
 // an empty path restores the real one.
 void SetIniPathForTesting(const std::string& path);
 const std::string& IniPath();
+
+// How a write reads the file first: Missing (no file yet), Read (bytes hold
+// all of it) or Failed (it exists and could not be read whole). Tests put
+// in a reader of their own to meet a failure; nullptr restores the real one.
+enum class ReadResult { Missing, Read, Failed };
+using FileReader = ReadResult (*)(const std::wstring& path, std::vector<char>& bytes);
+void SetFileReaderForTesting(FileReader reader);
 
 }  // namespace settings

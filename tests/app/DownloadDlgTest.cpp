@@ -1,103 +1,18 @@
 // The main window driven the way a user drives it, through its messages and
-// handlers, under wine. DownloadDlgBox.* need a box simulator on COM1 (run
-// through the end-to-end harness); the rest need no port.
+// handlers, under wine; the cases that need no port. With a box simulator
+// on COM1: DownloadDlgBoxTest.cpp.
+#include "DialogTestSupport.h"
+
 #include "app/AboutDlg.h"
-#include "framework/Dialog.h"
-#include "framework/WideText.h"
 #include "protocol/Messages.h"
-#include "res/resource.h"
-#include "ui/DownloadDlg.h"
-#include "ui/Settings.h"
 
 #include "UiTestSupport.h"
 
-#include <gtest/gtest.h>
-#include <shellapi.h>
-#include <shlobj.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace {
-
-std::string TempDir()
-{
-    char buf[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, buf);
-    return buf;
-}
-
-// name is UTF-8 and may name a folder in the temp folder ("dir\\file").
-std::string MakeFile(const std::string& name, size_t size)
-{
-    std::string path = TempDir() + name;
-    size_t slash = name.find('\\');
-    if (slash != std::string::npos)
-        ::CreateDirectoryW(Widen(TempDir() + name.substr(0, slash)).c_str(), nullptr);
-    FILE* f = ::_wfopen(Widen(path).c_str(), L"wb");
-    for (size_t i = 0; f && i < size; ++i)
-        std::fputc(static_cast<int>((i * 13) & 0xFF), f);
-    if (f)
-        std::fclose(f);
-    return path;
-}
-
-// A folder and file name no Western code page carries: 펌웨어\새 이미지.wzb.
-const char kKoreanFile[] = "\xED\x8E\x8C\xEC\x9B\xA8\xEC\x96\xB4\\\xEC\x83\x88 \xEC\x9D\xB4\xEB\xAF\xB8\xEC\xA7\x80.wzb";
-
-std::string IniValue(const char* key)
-{
-    wchar_t buf[256] = {};
-    ::GetPrivateProfileStringW(Widen(settings::kSection).c_str(), Widen(key).c_str(), L"<none>", buf, 256,
-                               Widen(settings::IniPath()).c_str());
-    return Narrow(buf);
-}
-
-// An HDROP as the shell hands one over, holding one path.
-HDROP MakeDrop(const std::string& path)
-{
-    std::wstring wide = Widen(path);
-    size_t bytes = sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t);
-    HGLOBAL mem = ::GlobalAlloc(GHND, bytes);
-    auto* df = static_cast<DROPFILES*>(::GlobalLock(mem));
-    df->pFiles = sizeof(DROPFILES);
-    df->fWide = TRUE;
-    std::memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), wide.c_str(), wide.size() * sizeof(wchar_t));
-    ::GlobalUnlock(mem);
-    return static_cast<HDROP>(mem);
-}
-
-struct Recorded {
-    std::vector<std::string> boxes;
-    std::string boxCaption;
-    int exitCode = -1;
-    bool findResult = false;
-    std::string findPath;
-    std::string findInitial;
-} g_rec;
-
-int FakeMessageBox(HWND, const char* text, const char* caption, UINT)
-{
-    g_rec.boxes.push_back(text);
-    g_rec.boxCaption = caption;
-    return IDOK;
-}
-void FakeExit(int code) { g_rec.exitCode = code; }
-bool FakeFind(std::string& path)
-{
-    g_rec.findInitial = path;
-    if (g_rec.findResult)
-        path = g_rec.findPath;
-    return g_rec.findResult;
-}
 
 // Saves the screen area of rect as a 24-bit BMP, for a person to look at.
 void SaveScreen(const RECT& rect, const std::string& name)
@@ -134,65 +49,6 @@ void SaveScreen(const RECT& rect, const std::string& name)
     ::DeleteDC(mem);
     ::ReleaseDC(nullptr, screen);
 }
-
-class DialogTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_Ini = TempDir() + "zv-dialog-test.ini";
-        std::remove(m_Ini.c_str());
-        settings::SetIniPathForTesting(m_Ini);
-        g_rec = Recorded();
-        CDownloadDlg::s_pfnMessageBox = FakeMessageBox;
-        CDownloadDlg::s_pfnExitProcess = FakeExit;
-        CDownloadDlg::s_pfnOpenFileDialog = FakeFind;
-    }
-    void TearDown() override
-    {
-        m_Dlg.reset();
-        std::remove(m_Ini.c_str());
-        settings::SetIniPathForTesting("");
-    }
-
-    CDownloadDlg& Open(const std::string& commandLine = "")
-    {
-        m_Dlg = std::make_unique<CDownloadDlg>(commandLine);
-        EXPECT_TRUE(m_Dlg->Create(IDD_ZURIVAVAVE_DIALOG, nullptr));
-        ZvPumpWaitingMessages();
-        return *m_Dlg;
-    }
-    std::string Text(int id)
-    {
-        wchar_t buf[512] = {};
-        ::GetDlgItemTextW(m_Dlg->m_hWnd, id, buf, 512);
-        return Narrow(buf);
-    }
-    bool Enabled(int id) { return ::IsWindowEnabled(::GetDlgItem(m_Dlg->m_hWnd, id)) != FALSE; }
-    bool ControlsEnabled(bool on)
-    {
-        bool all = true;
-        for (int id : {IDC_FIND, IDC_FILENAME, IDC_DOWNLOAD, IDC_PORT_SETUP})
-            all = all && Enabled(id) == on;
-        return all;
-    }
-    void Drop(const std::string& path) { m_Dlg->OnDropFiles(MakeDrop(path)); }
-    // Pumps messages until pred holds or the time is up.
-    template <class Pred>
-    bool PumpUntil(Pred pred, int seconds)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            ZvPumpWaitingMessages();
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
-        return true;
-    }
-
-    std::string m_Ini;
-    std::unique_ptr<CDownloadDlg> m_Dlg;
-};
 
 }  // namespace
 
@@ -342,6 +198,72 @@ TEST_F(DialogTest, CommandLineFileThatCannotOpenAsksForAFile)
     EXPECT_EQ(dlg.ExitCode(), kExitFile);
 }
 
+// Another program reads the file (the command-line tool serving it, an
+// editor that lets others read but not write): it is still the one served.
+TEST_F(DialogTest, FileAnotherProgramReadsIsTaken)
+{
+    std::string fw = MakeFile("read-elsewhere.wzb", 4096);
+    HANDLE reader = ::CreateFileW(Widen(fw).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    // No port behind the index: the download stops right after the file.
+    ::WritePrivateProfileStringA(settings::kSection, settings::kKeyPort, "5", m_Ini.c_str());
+    CDownloadDlg& dlg = Open(fw);
+    ::CloseHandle(reader);
+    EXPECT_EQ(dlg.m_bFileSelected, 1);
+    EXPECT_EQ(dlg.m_FileSize.load(), 4096);
+    EXPECT_EQ(Text(IDC_STATUS), msg::kInitFailed);
+}
+
+namespace {
+// The real Find dialog as a timer sees it while it runs: who owns it and
+// whether the main window takes input meanwhile; then it is cancelled.
+struct FindSeen {
+    HWND main = nullptr;
+    HWND dialog = nullptr;
+    HWND owner = nullptr;
+    bool mainEnabled = true;
+} g_find;
+
+BOOL CALLBACK FindOtherDialog(HWND wnd, LPARAM)
+{
+    char cls[64] = {};
+    ::GetClassNameA(wnd, cls, sizeof cls);
+    if (wnd != g_find.main && ::IsWindowVisible(wnd) && std::string(cls) == "#32770" && !CDialog::FromChild(wnd)) {
+        g_find.dialog = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK WatchFind(HWND, UINT, UINT_PTR id, DWORD)
+{
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindOtherDialog, 0);
+    if (!g_find.dialog)
+        return;
+    ::KillTimer(nullptr, id);
+    g_find.owner = ::GetWindow(g_find.dialog, GW_OWNER);
+    g_find.mainEnabled = ::IsWindowEnabled(g_find.main) != FALSE;
+    ::PostMessageA(g_find.dialog, WM_COMMAND, IDCANCEL, 0);
+}
+}  // namespace
+
+// Find is modal to the main window: while it is open, Download cannot be
+// pressed, so no transfer starts whose file Find would then replace.
+TEST_F(DialogTest, FindIsModalToTheMainWindow)
+{
+    CDownloadDlg& dlg = Open();
+    CDownloadDlg::s_pfnOpenFileDialog = kRealFind;
+    g_find = FindSeen();
+    g_find.main = dlg.m_hWnd;
+    ::SetTimer(nullptr, 0, 100, WatchFind);
+    dlg.OnFind();  // returns when the dialog has been cancelled
+    ASSERT_NE(g_find.dialog, nullptr) << "the open-file dialog never showed";
+    EXPECT_EQ(g_find.owner, dlg.m_hWnd);
+    EXPECT_FALSE(g_find.mainEnabled);
+    EXPECT_TRUE(::IsWindowEnabled(dlg.m_hWnd));
+    EXPECT_EQ(dlg.m_bFileSelected, 0);
+}
+
 TEST_F(DialogTest, EscapeClosesNeitherWindow)
 {
     CDownloadDlg& dlg = Open();
@@ -457,123 +379,4 @@ TEST_F(DialogTest, SystemMenuOpensTheAboutBoxForIds16To31)
         EXPECT_TRUE(g_aboutSeen) << id;
     }
     EXPECT_GT(g_aboutRect.right - g_aboutRect.left, 200);
-}
-
-// --- with a box simulator on COM1 ----------------------------------------------
-
-
-class DownloadDlgBox : public DialogTest {
-protected:
-    // The simulator asks for this many bytes (--size in the test's command).
-    static constexpr size_t kImage = 20000;
-};
-
-TEST_F(DownloadDlgBox, ServesTheBoxToTheEnd)
-{
-    // Served from a path outside the ANSI code page.
-    std::string fw = MakeFile(kKoreanFile, kImage);
-    CDownloadDlg& dlg = Open();
-    Drop(fw);
-    dlg.m_Panel.m_nPortIndex = 0;
-    dlg.OnDownload();
-    EXPECT_EQ(Text(IDC_STATUS), msg::kWaiting);
-    EXPECT_TRUE(ControlsEnabled(false));
-    EXPECT_EQ(dlg.m_bActive, 1);
-
-    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_STATUS) == msg::kCompleted; }, 60)) << Text(IDC_STATUS);
-    EXPECT_TRUE(ControlsEnabled(true));
-    EXPECT_EQ(dlg.m_bActive, 0);
-    EXPECT_EQ(dlg.m_RunFlag.load(), 0);
-    EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
-    EXPECT_EQ(dlg.m_Progress.GetPosition(), 0);
-    // The file name box still shows the file, but nothing is selected.
-    EXPECT_EQ(Text(IDC_FILENAME), fw);
-    EXPECT_TRUE(dlg.m_SelectedPath.empty());
-    EXPECT_EQ(dlg.m_bFileSelected, 0);
-}
-
-TEST_F(DownloadDlgBox, SilentBoxIsGivenUpByTheWatchdog)
-{
-    std::string fw = MakeFile("silent.wzb", kImage);
-    CDownloadDlg& dlg = Open();
-    Drop(fw);
-    dlg.m_Panel.m_nPortIndex = 0;
-    dlg.OnDownload();
-    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_STATUS) == msg::kDownloading; }, 30)) << Text(IDC_STATUS);
-    ASSERT_TRUE(PumpUntil([&] { return dlg.m_Progress.GetPosition() > 0; }, 30));
-    EXPECT_TRUE(ControlsEnabled(false));
-
-    // A drop while the transfer runs is kept for later, not served.
-    std::string other = MakeFile("other.wzb", 55);
-    Drop(other);
-    EXPECT_EQ(dlg.m_SelectedPath, fw);
-
-    // Four ticks without a request.
-    for (int i = 0; i < 4; ++i)
-        dlg.OnTimer(CDownloadDlg::kTimerWatchdog);
-    EXPECT_EQ(Text(IDC_STATUS), msg::kExternalError);
-    EXPECT_TRUE(ControlsEnabled(true));
-    EXPECT_EQ(dlg.m_bActive, 0);
-    EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
-    EXPECT_EQ(dlg.m_WatchdogCounter.load(), -1);
-    // The deferred drop is taken once the worker's last messages are in.
-    ASSERT_TRUE(PumpUntil([&] { return dlg.m_SelectedPath == other; }, 10)) << dlg.m_SelectedPath;
-    EXPECT_EQ(dlg.m_bFileSelected, 1);
-    EXPECT_EQ(IniValue(settings::kKeyPath), other);
-    EXPECT_TRUE(ControlsEnabled(true));
-}
-
-// A box that spends long before it reports done: the worker claims the end
-// while the watchdog is about to give up. The watchdog must leave that end
-// alone (the controls toggled once, the text and selection of a completed
-// transfer), and a drop kept meanwhile shows its own text afterwards.
-TEST_F(DownloadDlgBox, WatchdogLeavesTheWorkersEndAlone)
-{
-    std::string fw = MakeFile("late-done.wzb", kImage);
-    CDownloadDlg& dlg = Open();
-    Drop(fw);
-    dlg.m_Panel.m_nPortIndex = 0;
-    dlg.OnDownload();
-    ASSERT_EQ(dlg.m_bActive, 1);
-    // The window's thread holds still (nothing is pumped) while the worker
-    // serves the box and meets FT_DONE.
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!dlg.EndClaimed() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(dlg.EndClaimed());
-    Drop(MakeFile("notes.txt", 10));
-    for (int i = 0; i < 4; ++i)
-        dlg.OnTimer(CDownloadDlg::kTimerWatchdog);
-
-    ASSERT_TRUE(PumpUntil([&] { return dlg.m_bActive == 0 && dlg.m_DeferredDrop.empty(); }, 10));
-    uitest::Pump();
-    EXPECT_TRUE(ControlsEnabled(true));
-    EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
-    EXPECT_TRUE(dlg.m_SelectedPath.empty());
-    EXPECT_EQ(dlg.m_bFileSelected, 0);
-    EXPECT_EQ(Text(IDC_STATUS), msg::kNotSupported);
-    EXPECT_EQ(IniValue(settings::kKeyPath), fw);
-}
-
-// Command-line mode, the user stops a running transfer: the run ends with
-// 130, and a file dropped meanwhile is not taken on the way out (no
-// "Error111" box for a file another program holds, PATH unchanged).
-TEST_F(DownloadDlgBox, StopAndExitEndsTheRunWith130AndTakesNoDrop)
-{
-    std::string fw = MakeFile("stopped.wzb", kImage);
-    CDownloadDlg& dlg = Open(fw);
-    ASSERT_EQ(dlg.m_bActive, 1);
-    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_STATUS) == msg::kDownloading; }, 30)) << Text(IDC_STATUS);
-    std::string held = MakeFile("held-drop.wzb", 77);
-    HANDLE h = ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    Drop(held);
-    dlg.OnStopAndExit();
-    uitest::Pump();
-    ::CloseHandle(h);
-    EXPECT_EQ(g_rec.exitCode, CDownloadDlg::kExitStoppedByUser);
-    EXPECT_TRUE(g_rec.boxes.empty());
-    EXPECT_EQ(IniValue(settings::kKeyPath), dlg.m_SelectedPath);
-    EXPECT_NE(dlg.m_SelectedPath, held);
-    EXPECT_EQ(dlg.m_SerialPort.IsConnected(), 0);
 }

@@ -19,8 +19,13 @@ protected:
     {
         ::DeleteFileA(m_ini.c_str());
         settings::SetIniPathForTesting("");
+        settings::SetFileReaderForTesting(nullptr);
     }
 };
+
+// C:\펌웨어\새 이미지.wzb, in UTF-8.
+const char kKoreanPath[] =
+    "C:\\\xED\x8E\x8C\xEC\x9B\xA8\xEC\x96\xB4\\\xEC\x83\x88 \xEC\x9D\xB4\xEB\xAF\xB8\xEC\xA7\x80.wzb";
 
 }  // namespace
 
@@ -67,8 +72,7 @@ TEST_F(SettingsTest, PathOutsideTheAnsiCodePageComesBackUnchanged)
     std::string before = uitest::FileText(m_ini);
     ASSERT_NE(before.find("[SERIALPORT]"), std::string::npos) << before;
 
-    // C:\펌웨어\새 이미지.wzb, in UTF-8.
-    const std::string korean = "C:\\\xED\x8E\x8C\xEC\x9B\xA8\xEC\x96\xB4\\\xEC\x83\x88 \xEC\x9D\xB4\xEB\xAF\xB8\xEC\xA7\x80.wzb";
+    const std::string korean = kKoreanPath;
     settings::WritePath(korean);
     EXPECT_EQ(settings::ReadPath(), korean);
     EXPECT_EQ(settings::ReadPortIndex(), 2);
@@ -85,4 +89,44 @@ TEST_F(SettingsTest, PathOutsideTheAnsiCodePageComesBackUnchanged)
     EXPECT_NE(text.find(L"PORT=2\r\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"SPEED=38400\r\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"PATH=C:\\\uD38C\uC6E8\uC5B4\\\uC0C8 \uC774\uBBF8\uC9C0.wzb\r\n"), std::wstring::npos);
+}
+
+// As C:\Temp on a stock Windows: the folders are made by the first write,
+// and what was written is there to be read back.
+TEST_F(SettingsTest, MissingFolderIsMadeByTheFirstWrite)
+{
+    const std::string outer = m_ini + ".d", inner = outer + "\\Temp", ini = inner + "\\SerialPort.ini";
+    ::DeleteFileA(ini.c_str());
+    ::RemoveDirectoryA(inner.c_str());
+    ::RemoveDirectoryA(outer.c_str());
+    settings::SetIniPathForTesting(ini);
+    EXPECT_EQ(settings::ReadPortIndex(), 0);
+    settings::WritePortIndex(3);
+    settings::WriteSpeed(19200);
+    EXPECT_EQ(settings::ReadPortIndex(), 3);
+    EXPECT_EQ(settings::ReadSpeed(), 19200);
+    EXPECT_TRUE(uitest::FileExists(ini));
+    ::DeleteFileA(ini.c_str());
+    ::RemoveDirectoryA(inner.c_str());
+    ::RemoveDirectoryA(outer.c_str());
+}
+
+// A file that exists but cannot be read (another program holds it, access
+// denied) is left as it is by every write, the one that would turn it into
+// UTF-16 included: read as empty, it would be rewritten without PORT and
+// SPEED.
+TEST_F(SettingsTest, FileThatCannotBeReadIsNotWritten)
+{
+    settings::WritePortIndex(2);
+    settings::WriteSpeed(38400);
+    const std::string before = uitest::FileText(m_ini);
+    ASSERT_NE(before.find("SPEED=38400"), std::string::npos) << before;
+
+    settings::SetFileReaderForTesting(
+        [](const std::wstring&, std::vector<char>&) { return settings::ReadResult::Failed; });
+    settings::WritePath(kKoreanPath);
+    settings::WritePath("D:\\fw\\box.wzb");
+    settings::WritePortIndex(1);
+    settings::WriteSpeed(57600);
+    EXPECT_EQ(uitest::FileText(m_ini), before);
 }

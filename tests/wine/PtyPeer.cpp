@@ -12,6 +12,11 @@
 //              the times no one holds the slave open (the host's port is
 //              released); kReleases -> kReleasesReply with that count
 //
+// With --done-before-hello after the lifetime it plays a box instead: once
+// the host holds the line, three FT_DONE frames before any hello, then a
+// hello every half second; it prints "3 DONE sent before any hello" and
+// "HELLO_ACK received" as they happen, for the driver to wait on.
+//
 // Host-only code, built with the host compiler; nothing of the project is
 // linked in so that the frame handling checks the Windows side independently.
 
@@ -202,6 +207,59 @@ void Handle(const std::vector<unsigned char>& body)
     }
 }
 
+// The box of --done-before-hello (see the top of the file).
+[[noreturn]] void DoneBeforeHello()
+{
+    enum : unsigned char { kHello = 1, kHelloAck = 2, kDone = 6 };
+    // Without a slave side of our own, POLLHUP on the master says whether
+    // the host holds the line.
+    close(g_slave);
+    g_slave = -1;
+    for (;;) {
+        pollfd pfd = {g_master, POLLIN, 0};
+        poll(&pfd, 1, 10);
+        if (!(pfd.revents & POLLHUP))
+            break;
+        usleep(10000);
+    }
+    // The host empties its line once right after opening it; the DONEs come
+    // after that, each on its own.
+    for (unsigned char i = 0; i < 3; ++i) {
+        usleep(200 * 1000);
+        SendFrame(static_cast<unsigned char>(0x40 + i), kDone, nullptr, 0);
+    }
+    std::printf("3 DONE sent before any hello\n");
+    std::fflush(stdout);
+
+    static const unsigned char kHelloPayload[] = {'B', 'O', 'X', 1};
+    Assembler assembler;
+    std::vector<unsigned char> body;
+    unsigned char buffer[512];
+    unsigned char tag = 0x50;
+    bool acked = false;
+    long long nextHello = 0;
+    for (;;) {
+        if (NowMs() >= nextHello) {
+            SendFrame(tag++, kHello, kHelloPayload, sizeof kHelloPayload);
+            nextHello = NowMs() + 500;
+        }
+        pollfd pfd = {g_master, POLLIN, 0};
+        if (poll(&pfd, 1, 50) <= 0 || !(pfd.revents & POLLIN)) {
+            if (pfd.revents & POLLHUP)
+                usleep(10000);
+            continue;
+        }
+        ssize_t n = read(g_master, buffer, sizeof buffer);
+        for (ssize_t i = 0; i < n; ++i) {
+            if (assembler.Feed(buffer[i], body) && body[1] == kHelloAck && !acked) {
+                acked = true;
+                std::printf("HELLO_ACK received\n");
+                std::fflush(stdout);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -232,6 +290,8 @@ int main(int argc, char** argv)
 
     std::printf("PTY %s\n", path.c_str());
     std::fflush(stdout);
+    if (argc > 2 && std::string(argv[2]) == "--done-before-hello")
+        DoneBeforeHello();
 
     Assembler assembler;
     std::vector<unsigned char> body;

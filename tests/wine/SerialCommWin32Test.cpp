@@ -2,7 +2,7 @@
 // without any port behind them.
 
 #include "serial/SerialComm.h"
-#include "serial/SerialComm_win32.h"
+#include "serial/LineSettings_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -24,26 +24,35 @@ TEST(SerialCommWin32, WriteTimeoutFollowsBaudAndReadsNeverWait)
     }
 }
 
-TEST(SerialCommWin32, LineSettingsChangeOnlySpeedAndFraming)
+TEST(SerialCommWin32, LineIsRawWhateverTheDriverHeld)
 {
-    // Whatever the driver reported (flow control, special characters,
-    // flag bits) must reach SetCommState unchanged.
+    // A driver left with every flag set (software and hardware flow
+    // control, DSR sensitivity, null stripping, error replacement, abort on
+    // error) or with none: the line comes out the same, binary 8N1 with no
+    // flow control and DTR and RTS on. The special characters stay.
     for (unsigned char fill : {0x00, 0xFF, 0x5A, 0xA5}) {
         DCB dcb;
         std::memset(&dcb, fill, sizeof dcb);
         dcb.DCBlength = sizeof(DCB);
-        DCB expected = dcb;
-        expected.BaudRate = 57600;
-        expected.ByteSize = 8;
-        expected.Parity = NOPARITY;
-        expected.StopBits = ONESTOPBIT;
-
         SetLineSettings(dcb, 57600);
-        EXPECT_EQ(0, std::memcmp(&expected, &dcb, sizeof dcb)) << "fill " << int(fill);
         EXPECT_EQ(57600u, dcb.BaudRate);
         EXPECT_EQ(8, dcb.ByteSize);
         EXPECT_EQ(NOPARITY, dcb.Parity);
         EXPECT_EQ(ONESTOPBIT, dcb.StopBits);
+        EXPECT_EQ(1u, dcb.fBinary) << "fill " << int(fill);
+        EXPECT_EQ(0u, dcb.fParity);
+        EXPECT_EQ(0u, dcb.fOutxCtsFlow);
+        EXPECT_EQ(0u, dcb.fOutxDsrFlow);
+        EXPECT_EQ(static_cast<DWORD>(DTR_CONTROL_ENABLE), dcb.fDtrControl);
+        EXPECT_EQ(0u, dcb.fDsrSensitivity);
+        EXPECT_EQ(0u, dcb.fOutX);
+        EXPECT_EQ(0u, dcb.fInX);
+        EXPECT_EQ(0u, dcb.fErrorChar);
+        EXPECT_EQ(0u, dcb.fNull);
+        EXPECT_EQ(static_cast<DWORD>(RTS_CONTROL_ENABLE), dcb.fRtsControl);
+        EXPECT_EQ(0u, dcb.fAbortOnError);
+        EXPECT_EQ(static_cast<char>(fill), dcb.XonChar);
+        EXPECT_EQ(static_cast<char>(fill), dcb.XoffChar);
     }
 }
 

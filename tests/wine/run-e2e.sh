@@ -16,7 +16,13 @@
 # bounds the program's run (seconds, default 120). ZV_CLOSE_AFTER=TEXT
 # closes the program's windows as a user would (WM_CLOSE, through wine's
 # taskkill without /f) once the peer has printed TEXT ("" = at once), again
-# every second until the program has ended.
+# every second until the program has ended. ZV_PTY_STTY="SETTINGS" hands
+# SETTINGS to stty on the pty before the program opens it, as another
+# program or the driver may leave a line (for example "ixon ixoff").
+# ZV_NO_DISPLAY=1 runs the program with no display at all.
+# ZV_INTERRUPT_AFTER=TEXT presses Ctrl+C twice, 50 ms apart, in the
+# program (SIGINT to its process, which Wine hands to its console control
+# handlers) once the peer has printed TEXT.
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -27,7 +33,7 @@ if [ "${1:-}" = --check-peer ]; then
     check_peer=1
     shift
 fi
-[ $# -ge 3 ] || { sed -n '2,17p' "$0" >&2; exit 2; }
+[ $# -ge 3 ] || { sed -n '2,23p' "$0" >&2; exit 2; }
 prefix=$1
 shift
 peer=()
@@ -46,9 +52,12 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/zv-e2e.XXXXXX")
 peer_pid=
 closer_pid=
+interrupter_pid=
 finish() {
     [ -n "$closer_pid" ] && zv_kill_pid "$closer_pid"
     closer_pid=
+    [ -n "$interrupter_pid" ] && zv_kill_pid "$interrupter_pid"
+    interrupter_pid=
     [ -n "$peer_pid" ] && zv_kill_pid "$peer_pid"
     peer_pid=
     if [ -n "${ZV_PEER_LOG:-}" ]; then
@@ -74,6 +83,15 @@ if [ -z "$pty" ]; then
     exit 1
 fi
 
+if [ -n "${ZV_PTY_STTY:-}" ]; then
+    # shellcheck disable=SC2086  # a list of settings
+    if ! stty -F "$pty" $ZV_PTY_STTY; then
+        echo "run-e2e.sh: stty $ZV_PTY_STTY failed on $pty" >&2
+        finish
+        exit 1
+    fi
+fi
+
 if [ -n "${ZV_CLOSE_AFTER+set}" ]; then
     image=$(basename "$1")
     (
@@ -94,10 +112,33 @@ if [ -n "${ZV_CLOSE_AFTER+set}" ]; then
     closer_pid=$!
 fi
 
-"$here/wine-session.sh" run "$prefix" --com "1=$pty" --timeout "${ZV_TIMEOUT:-120}" -- "$ZV_WINE" "$@"
+# The program's process: the shell that records its PID becomes wine, and
+# wine becomes the program.
+program=("$ZV_WINE" "$@")
+if [ -n "${ZV_INTERRUPT_AFTER:-}" ]; then
+    # shellcheck disable=SC2016  # expanded by the inner shell
+    program=(bash -c 'echo $$ >"$0.tmp" && mv "$0.tmp" "$0" && exec "$@"' "$work/program.pid" "$ZV_WINE" "$@")
+    (
+        until grep -qF -- "$ZV_INTERRUPT_AFTER" "$work/peer.out" "$work/peer.err" 2>/dev/null &&
+              [ -s "$work/program.pid" ]; do
+            sleep 0.1
+        done
+        pid=$(cat "$work/program.pid")
+        kill -INT "$pid"
+        sleep 0.05
+        kill -INT "$pid"
+    ) </dev/null >/dev/null 2>&1 8>&- 9>&- &
+    interrupter_pid=$!
+fi
+
+display=()
+[ -n "${ZV_NO_DISPLAY:-}" ] && display=(--no-display)
+"$here/wine-session.sh" run "$prefix" --com "1=$pty" --timeout "${ZV_TIMEOUT:-120}" "${display[@]}" -- "${program[@]}"
 rc=$?
 [ -n "$closer_pid" ] && zv_kill_pid "$closer_pid"
 closer_pid=
+[ -n "$interrupter_pid" ] && zv_kill_pid "$interrupter_pid"
+interrupter_pid=
 if (( check_peer )); then
     limit=$(( ${ZV_PEER_WAIT:-30} * 20 ))
     for (( i = 0; i < limit; i++ )); do

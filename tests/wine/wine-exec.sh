@@ -7,7 +7,9 @@
 # keeps parallel tests from racing its creation.
 #
 # Display: the caller's $DISPLAY when set; otherwise one virtual X server
-# per prefix, shared by the programs that run in it at the same time. The
+# per prefix, shared by the programs that run in it at the same time, with
+# Wine's desktop brought up on it before the first program starts (exit
+# 125 when it never comes up: the display failed, not the program). The
 # last program out ends the prefix's wineserver and the X server, so no
 # process outlives the test run and no wine process is left talking to a
 # display that has gone.
@@ -21,23 +23,13 @@ if [ $# -lt 1 ]; then
     exit 2
 fi
 
-# The build directory holding the program: the nearest CMakeCache.txt.
-find_build_dir() {
-    local d
-    d=$(cd "$(dirname "$1")" 2>/dev/null && pwd) || d=$PWD
-    while [ "$d" != / ]; do
-        [ -f "$d/CMakeCache.txt" ] && { echo "$d"; return 0; }
-        d=$(dirname "$d")
-    done
-    return 1
-}
-
+# The build directory holding the program.
+build=$(zv_build_dir_of "$1") || build=
 own_prefix=0
 if [ -n "${WINEPREFIX:-}" ]; then
     prefix=$WINEPREFIX
 else
-    build=$(find_build_dir "$1") || build=${TMPDIR:-/tmp}/zv-wine-$(id -u)
-    prefix=$build/wine/prefix
+    prefix=${build:-${TMPDIR:-/tmp}/zv-wine-$(id -u)}/wine/prefix
     own_prefix=1
 fi
 state=$prefix.session
@@ -59,8 +51,10 @@ prune_users() {
 }
 
 lock
-if (( own_prefix )) && [ ! -f "$prefix/.zv-prefix" ]; then
-    # Absent, or left half-made by an interrupted boot.
+prune_users
+if (( own_prefix )) && ! zv_prefix_current "$prefix" && [ -z "$(ls -A "$state/users")" ]; then
+    # Absent, left half-made by an interrupted boot, or of an older recipe
+    # (and no one is using it).
     zv_prefix_remove "$prefix" || exit 1
     zv_prefix_fresh "$prefix" || exit 1
 fi
@@ -68,13 +62,19 @@ fi
 managed=0
 if [ -z "${DISPLAY:-}" ]; then
     managed=1
-    prune_users
-    if ! zv_xvfb_alive "$state"; then
+    if ! zv_xvfb_alive "$state" || [ -z "$(ls -A "$state/users")" ]; then
         # No user left, or the last one was killed: start afresh, without a
         # wineserver still bound to the old display.
         zv_wineserver_stop "$prefix"
         zv_xvfb_stop "$state"
         zv_xvfb_start "$state" || exit 1
+        export DISPLAY WINEPREFIX=$prefix
+        DISPLAY=$(cat "$state/display")
+        if ! zv_desktop_up "$build" "$state"; then
+            zv_wineserver_stop "$prefix"
+            zv_xvfb_stop "$state"
+            exit 125
+        fi
     fi
     export DISPLAY
     DISPLAY=$(cat "$state/display")

@@ -88,6 +88,57 @@ zv_wineserver_stop() {
     return 0
 }
 
+# zv_build_dir_of PATH: the build directory PATH lies in (the nearest
+# CMakeCache.txt above it); 1 when there is none.
+zv_build_dir_of() {
+    local d
+    d=$(cd "$(dirname "$1")" 2>/dev/null && pwd) || d=$PWD
+    while [ "$d" != / ]; do
+        [ -f "$d/CMakeCache.txt" ] && { echo "$d"; return 0; }
+        d=$(dirname "$d")
+    done
+    return 1
+}
+
+# zv_desktop_up BUILD_DIR STATE_DIR: brings Wine's desktop up for the
+# session in WINEPREFIX on DISPLAY before any program under test makes a
+# window, and keeps it up (zv-desktop-ready.exe, ended with the session's
+# wineserver). Wine starts its desktop process with the first window and
+# waits for it only 10 s; a keeper that gave up is started again until
+# ZV_DESKTOP_WAIT seconds (default 120) have passed. 1 when the desktop
+# never came up: a failure of the machine's display, not of a program.
+zv_desktop_up() {
+    local build=$1 dir=$2 keeper pid limit t0 tries=0
+    keeper=${ZV_DESKTOP_KEEPER:-$build/zv-desktop-ready.exe}
+    if [ ! -f "$keeper" ]; then
+        zv_log "no desktop keeper at $keeper: the first window may come before Wine's desktop"
+        return 0
+    fi
+    limit=$(( ${ZV_DESKTOP_WAIT:-120} * 1000 ))
+    t0=$(zv_now_ms)
+    while :; do
+        rm -f "$dir/desktop.out"
+        "$ZV_WINE" "$keeper" </dev/null >"$dir/desktop.out" 2>>"$dir/desktop.err" 8>&- 9>&- &
+        pid=$!
+        while kill -0 "$pid" 2>/dev/null && (( $(zv_now_ms) - t0 < limit )); do
+            if grep -q '^READY' "$dir/desktop.out" 2>/dev/null; then
+                [ -n "${ZV_SESSION_TIMES:-}" ] && zv_log "desktop up in $(( $(zv_now_ms) - t0 )) ms"
+                return 0
+            fi
+            sleep 0.05
+        done
+        if (( $(zv_now_ms) - t0 >= limit )); then
+            zv_kill_pid "$pid"
+            zv_log "Wine's desktop did not come up within ${ZV_DESKTOP_WAIT:-120} s on $DISPLAY" \
+                "(a failure of the display, not of the program under test): $(tail -n 3 "$dir/desktop.err" 2>/dev/null)"
+            return 1
+        fi
+        wait "$pid" 2>/dev/null
+        (( tries++ )) || zv_log "Wine's desktop is not up yet; trying again until it is"
+        sleep 1
+    done
+}
+
 # zv_prefix_boot PREFIX: creates and initialises a new prefix (PREFIX must
 # not exist yet). DISPLAY should point at a virtual X server.
 zv_prefix_boot() {
@@ -104,14 +155,34 @@ zv_prefix_boot() {
     WINEPREFIX=$prefix timeout 60 "$ZV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' \
         /v Managed /d N /f >/dev/null 2>&1 8>&- 9>&-
     WINEPREFIX=$prefix timeout 60 "$ZV_WINESERVER" -w >/dev/null 2>&1
+    zv_prefix_fonts "$prefix"
     if [ ! -f "$prefix/system.reg" ]; then
         zv_log "wineboot left no registry in $prefix"
         return 1
     fi
     # Marks the prefix as ours and complete; the harness only ever deletes
     # prefixes that carry it.
+    zv_recipe >"$prefix/.zv-recipe"
     echo "booted in $(( $(zv_now_ms) - t0 )) ms" >"$prefix/.zv-prefix"
     zv_log "prefix $prefix booted in $(( $(zv_now_ms) - t0 )) ms"
+}
+
+# zv_prefix_fonts PREFIX: Wine's own fonts (Debian's fonts-wine) in the
+# prefix's Fonts folder, where this Wine looks for them: Marlett draws the
+# caption buttons (without it they come out as the letters "0 1 r"),
+# Tahoma and the bitmap fonts the dialogs. Linked, not copied.
+zv_prefix_fonts() {
+    local prefix=$1 fonts dir f
+    fonts=$prefix/drive_c/windows/Fonts
+    for dir in ${ZV_WINE_FONTS:-/usr/share/wine/fonts /usr/lib/wine/fonts}; do
+        [ -f "$dir/marlett.ttf" ] || continue
+        mkdir -p "$fonts"
+        for f in "$dir"/*; do
+            [ -e "$fonts/${f##*/}" ] || ln -s "$f" "$fonts/${f##*/}"
+        done
+        return 0
+    done
+    zv_log "Wine's fonts are not installed (Debian: fonts-wine): windows get no caption buttons"
 }
 
 # zv_boot_with_display PREFIX: zv_prefix_boot under $DISPLAY, or under a
@@ -131,15 +202,25 @@ zv_boot_with_display() {
 }
 
 # zv_template_ensure TEMPLATE: a booted prefix in which nothing ever runs,
-# made once per build tree (again when wine changes). A copy of it is as
-# fresh as a new boot and takes a tenth of the time.
+# made once per build tree (again when wine or the recipe changes). A copy
+# of it is as fresh as a new boot and takes a tenth of the time.
+# zv_recipe: what a prefix of this harness is made of, the wine that booted
+# it and the steps after the boot; a prefix made otherwise is made again.
+zv_recipe() {
+    echo "$("$ZV_WINE" --version 2>/dev/null); fonts linked"
+}
+
+# zv_prefix_current PREFIX: 0 when PREFIX is complete and of the recipe.
+zv_prefix_current() {
+    [ -f "$1/.zv-prefix" ] && [ "$(cat "$1/.zv-recipe" 2>/dev/null)" = "$(zv_recipe)" ]
+}
+
 zv_template_ensure() {
-    local template=$1 version
-    version=$("$ZV_WINE" --version 2>/dev/null)
+    local template=$1
     mkdir -p "$(dirname "$template")"
     exec 8>"$template.lock"
     flock -w 300 8 || { zv_log "timed out waiting for $template.lock"; return 1; }
-    if [ -f "$template/.zv-prefix" ] && [ "$(cat "$template/.zv-template" 2>/dev/null)" = "$version" ]; then
+    if zv_prefix_current "$template"; then
         flock -u 8
         return 0
     fi
@@ -148,7 +229,6 @@ zv_template_ensure() {
         flock -u 8
         return 1
     fi
-    echo "$version" >"$template/.zv-template"
     flock -u 8
 }
 
@@ -170,7 +250,6 @@ zv_prefix_fresh() {
         rm -rf "$prefix.tmp"
         return 1
     fi
-    rm -f "$prefix/.zv-template"
     zv_log "prefix $prefix copied from $template in $(( $(zv_now_ms) - t0 )) ms"
 }
 

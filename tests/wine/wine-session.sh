@@ -14,21 +14,24 @@
 #   wine-session.sh map PREFIX COMn PATH
 #       Maps COMn straight to PATH in the registry and restarts the
 #       wineserver so that the mapping takes effect.
-#   wine-session.sh run PREFIX [--com N=PATH]... [--timeout S] [--display] -- CMD [ARGS...]
-#       Points COMn at PATH, starts a virtual X server and runs CMD with
-#       WINEPREFIX and DISPLAY set (use "$ZV_WINE prog.exe" or plain "wine").
+#   wine-session.sh run PREFIX [--com N=PATH]... [--timeout S] [--display | --no-display] -- CMD [ARGS...]
+#       Points COMn at PATH, starts a virtual X server, brings Wine's desktop
+#       up on it (zv_desktop_up in wine-lib.sh) and runs CMD with WINEPREFIX
+#       and DISPLAY set (use "$ZV_WINE prog.exe" or plain "wine").
 #       --display: on the caller's $DISPLAY instead, for a person to watch.
+#       --no-display: with no display at all, as a machine without one.
 #       Sessions on one prefix take turns (a lock beside the prefix). At the
 #       end the prefix's wineserver (and so every wine process of the
 #       session) and the X server are ended. CMD's exit code is returned;
-#       124 when it ran out of time.
+#       124 when it ran out of time, 125 when Wine's desktop never came up
+#       (the display failed, CMD did not run).
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/wine-lib.sh"
 
 usage() {
-    sed -n '2,24p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,27p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -92,7 +95,7 @@ cmd_map() {
 }
 
 cmd_run() {
-    local prefix=$1 limit=240 mapping n path xdir rc t0 child= own_display=0
+    local prefix=$1 limit=240 mapping n path xdir rc t0 child= own_display=0 no_display=0 build
     shift
     local -a links=()
     while [ $# -gt 0 ]; do
@@ -100,6 +103,7 @@ cmd_run() {
             --com) mapping=$2; links+=("$mapping"); shift 2 ;;
             --timeout) limit=$2; shift 2 ;;
             --display) own_display=1; shift ;;
+            --no-display) no_display=1; shift ;;
             --) shift; break ;;
             *) usage ;;
         esac
@@ -135,7 +139,9 @@ cmd_run() {
     }
     trap 'cleanup; exit 143' TERM INT HUP
     export DISPLAY WINEPREFIX=$prefix ZV_WINE
-    if (( own_display )) && [ -n "${DISPLAY:-}" ]; then
+    if (( no_display )); then
+        unset DISPLAY WAYLAND_DISPLAY
+    elif (( own_display )) && [ -n "${DISPLAY:-}" ]; then
         :
     else
         zv_xvfb_start "$xdir" || { cleanup; return 1; }
@@ -144,6 +150,10 @@ cmd_run() {
     # Started here so that its own output (wine dumps its object table when
     # a pseudo-terminal it holds is hung up) goes to a log, not the test's.
     "$ZV_WINESERVER" >/dev/null 2>"$xdir/wineserver.log" 8>&- 9>&-
+    if (( ! no_display )); then
+        build=$(zv_build_dir_of "$prefix") || build=
+        zv_desktop_up "$build" "$xdir" || { cleanup; trap - TERM INT HUP; return 125; }
+    fi
     t0=$(zv_now_ms)
     timeout -k 5 "$limit" "$@" 8>&- 9>&- &
     child=$!
