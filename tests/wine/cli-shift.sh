@@ -36,8 +36,9 @@ head -c 30000 /dev/urandom >"$image"
 
 sha=$(sha256sum "$image" | cut -d' ' -f1)
 lines=$(wc -l <"$dir/shift.jsonl")
-good=$(grep -c "\"sha256\":\"$sha\",\"sha256_bytes\":30000,\"result\":\"completed\"" "$dir/shift.jsonl")
-named=$(grep -cF "\"file\":\"Z:$image\"" "$dir/shift.jsonl")
+good=$(grep "\"sha256\":\"$sha\",\"sha256_bytes\":30000," "$dir/shift.jsonl" | grep -c '"result":"completed"')
+# Records name the file by its absolute path, with Windows' separators.
+named=$(grep -cF "\"file\":\"$(printf 'Z:%s' "$image" | sed 's|/|\\\\|g')\"" "$dir/shift.jsonl")
 if [ "$lines" -ne "$boxes" ] || [ "$good" -ne "$boxes" ] || [ "$named" -ne "$boxes" ] ||
    [ "$(tail -c 1 "$dir/shift.jsonl" | od -An -c | tr -d ' ')" != '\n' ]; then
     echo "FAILED: want $boxes whole records of Z:$image with sha256 $sha, got $lines lines," \
