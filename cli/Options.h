@@ -1,8 +1,10 @@
 // The command line of zurivavave-cli, parsed and checked before anything
 // is opened: a usage error costs no port and touches no file. The
-// environment gives defaults (ZURIVAVAVE_PORT, ZURIVAVAVE_SPEED); the
-// command line wins.
+// environment gives defaults (ZURIVAVAVE_PORT, ZURIVAVAVE_SPEED,
+// ZURIVAVAVE_HTTP); the command line wins.
 #pragma once
+
+#include "ListenAddress.h"
 
 #include <functional>
 #include <string>
@@ -22,6 +24,8 @@ struct CliOptions {
     std::string file;                 // the run's FILE, "" when every port names its own
     std::string tracePath;
     std::string logPath;
+    bool http = false;                // --http or ZURIVAVAVE_HTTP: serve the board and the API
+    ListenAddress httpAddress;
     bool json = false;
     bool listPorts = false;
     bool loop = false;

@@ -57,6 +57,8 @@ std::shared_ptr<CPinnedImage> LoadImage(const std::string& path, std::string& wh
     return CPinnedImage::Load(path, why);
 }
 
+}  // namespace
+
 // With --json, what a script gets when the run ends before any port: a
 // record per named port, the one at fault with its own result.
 void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const std::string& culprit,
@@ -84,6 +86,8 @@ void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const s
     }
     std::fflush(stdout);
 }
+
+namespace {
 
 // Whether the default port is there at all, asked without opening it (an
 // open would raise the lines of whatever is plugged in).
