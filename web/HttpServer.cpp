@@ -241,8 +241,6 @@ private:
             return Refuse(http::status::request_header_fields_too_large, "The request's head is too large.");
         if (ec == http::error::body_limit || ec == http::error::unexpected_body)
             return Refuse(http::status::payload_too_large, "The station takes no request body.");
-        if (ec == beast::error::timeout && m_Parser->got_some())
-            return Refuse(http::status::request_timeout, "The request took too long.");
         if (ec && ec.category() == http::make_error_code(http::error::bad_target).category() &&
             ec != http::error::end_of_stream && ec != http::error::partial_message)
             return Refuse(http::status::bad_request, "Not an HTTP/1.1 request.");
