@@ -86,7 +86,10 @@ TEST(BoardBrowser, ShowsEachPortLiveAndThatTheStationHasGoneAway)
     lines[4].args = {"--past-end"};
     std::vector<std::string> cliArgs = {ZV_CLI, "--loop", "--log", dir.File("shift.jsonl"), "--http", "127.0.0.1:0"};
     for (size_t i = 0; i < lines.size(); ++i) {
-        std::vector<std::string> argv = {ZV_BOXSIM, "--pty", "--wait-host", "--expect", image, "--hello-timeout", "30000"};
+        // Each keeps its line to the end (a pty given up is soon another
+        // program's, which the station in a shift would serve).
+        std::vector<std::string> argv = {ZV_BOXSIM, "--pty",           "--wait-host", "--expect", image,
+                                         "--hello-timeout", "30000", "--linger",    "600000"};
         argv.insert(argv.end(), lines[i].args.begin(), lines[i].args.end());
         const std::string name = "box" + std::to_string(i);
         lines[i].box.reset(new ChildProcess(argv, dir.File(name + ".out"), dir.File(name + ".err")));

@@ -68,7 +68,9 @@ protected:
     std::unique_ptr<ChildProcess> StartBox(const std::string& name, const std::vector<std::string>& args,
                                            std::string& slave)
     {
-        std::vector<std::string> argv = {ZV_BOXSIM, "--pty", "--wait-host", "--hello-timeout", "20000"};
+        // The line stays the simulator's until the test ends: a pty given up
+        // is soon another program's, and the station in a shift would take it.
+        std::vector<std::string> argv = {ZV_BOXSIM, "--pty", "--wait-host", "--hello-timeout", "20000", "--linger", "600000"};
         argv.insert(argv.end(), args.begin(), args.end());
         std::unique_ptr<ChildProcess> box(new ChildProcess(argv, m_Dir.File(name + ".out"), m_Dir.File(name + ".err")));
         EXPECT_TRUE(WaitForPtyAnnouncement(*box, slave, 5000)) << box->Err();

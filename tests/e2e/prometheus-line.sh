@@ -45,7 +45,10 @@ station() {
     for k in 1 2; do
         local extra=()
         [ "$k" = 2 ] && extra=("$@")
+        # Each simulator keeps its line until the end: a pty given up is
+        # soon another program's, and the station would serve its boxes.
         "$boxsim" --pty --wait-host --expect "$work/fw.wzb" --boxes "$boxes" --box-pause 200 --hello-timeout 30000 \
+            --linger 600000 \
             "${extra[@]}" >"$work/$name-box$k.out" 2>"$work/$name-box$k.err" &
         pids+=($!)
         until_ok 10 has_line "$work/$name-box$k.out" '1s/^PTY //p' || fail "$name: no pty from the simulator"
@@ -88,8 +91,11 @@ query() { curl -s --max-time 5 --get --data-urlencode "query=$1" "$api" | sed -n
 is() { [ "$(query "$1")" = "$2" ]; }
 
 until_ok 60 is 'count(up{job="line"} == 1)' 2 || fail "both stations up: got '$(query 'count(up{job="line"} == 1)')'"
-until_ok 60 is 'sum(zurivavave_boxes_total{job="line",result="completed"})' "$completed" ||
+until_ok 60 is 'sum(zurivavave_boxes_total{job="line",result="completed"})' "$completed" || {
+    for t in "$a_target" "$b_target"; do curl -s "http://$t/metrics" | grep '^zurivavave_boxes_total' >&2; done
+    curl -s --get --data-urlencode 'query=zurivavave_boxes_total' "$api" >&2
     fail "the line's completed boxes: prometheus says '$(query 'sum(zurivavave_boxes_total{job="line",result="completed"})')', the logs $completed"
+}
 failed=$(query 'sum(zurivavave_boxes_total{job="line",result!="completed"})')
 [ "$failed" = 1 ] || fail "the line's other boxes: '$failed', want 1"
 
