@@ -197,12 +197,12 @@ TEST(WebPieces, RecordsOfARunWithoutALogAndALogReadBack)
 
     const std::string path = testing::TempDir() + "zv-records-feed.jsonl";
     {
-        std::ofstream log(path, std::ios::trunc);
+        std::ofstream log(path, std::ios::binary | std::ios::trunc);
         log << "{\"schema\":2,\"seq\":41}\n{\"schema\":2,\"seq\":42}\n";
     }
     CRecordFeed fromLog(path);
     {
-        std::ofstream log(path, std::ios::app);
+        std::ofstream log(path, std::ios::binary | std::ios::app);
         log << "{\"schema\":2,\"seq\":43}\n";  // written, its box not said to have ended yet
     }
     std::string q = fromLog.Query(40, 10);
