@@ -268,11 +268,13 @@ web_report() {
     # Means over the rounds: with less without.
     grep "^RESULT station_bench .* series=web" "$log" | awk '
         { for (i = 2; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
-          k = v["web"] == -1 ? "off" : "on"; n[k]++; emin[k] += v["eff_min"]; emed[k] += v["eff_median"]; cpu[k] += v["cli_cpu_pct"] }
+          k = v["web"] == -1 ? "off" : "on"; n[k]++; emin[k] += v["eff_min"]; emed[k] += v["eff_median"]; cpu[k] += v["cli_cpu_pct"]
+          if (k == "off") { offmin = v["eff_min"]; offcpu = v["cli_cpu_pct"] }
+          else { rounds = rounds sprintf("%s%+.2f / %+.2f", rounds == "" ? "" : ", ", v["eff_min"] - offmin, v["cli_cpu_pct"] - offcpu) } }
         END { if (n["off"] && n["on"])
-          printf "\nMeans over %d rounds, with the HTTP side less without: worst port %+.2f points, median port %+.2f points, CLI CPU %+.2f %% of one core.\n\n",
+          printf "\nMeans over %d rounds, with the HTTP side less without: worst port %+.2f points, median port %+.2f points, CLI CPU %+.2f %% of one core. Round by round, worst port points / CLI CPU %%: %s.\n\n",
             n["on"], emin["on"] / n["on"] - emin["off"] / n["off"], emed["on"] / n["on"] - emed["off"] / n["off"],
-            cpu["on"] / n["on"] - cpu["off"] / n["off"] }'
+            cpu["on"] / n["on"] - cpu["off"] / n["off"], rounds }'
     echo "Targets: every port's efficiency within 0.3 points, the CLI's CPU up by less"
     echo "than 1 % of one core."
     echo
