@@ -144,7 +144,7 @@ TEST(BoardBrowser, ShowsEachPortLiveAndThatTheStationHasGoneAway)
             int downloading = 0, two = 0, one = 0;
             for (const auto& t : Child(board, "tiles")) {
                 if (t.second.get<std::string>("state", "") == "downloading" &&
-                    std::regex_search(t.second.get<std::string>("words", ""), std::regex("Downloading \\d+\u00A0%$")))
+                    std::regex_search(t.second.get<std::string>("words", ""), std::regex("Downloading\u00A0\\d+\u00A0%$")))
                     ++downloading;
                 two += t.second.get<std::string>("ok", "") == "2";
                 one += t.second.get<std::string>("bad", "") == "1";
