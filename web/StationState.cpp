@@ -95,6 +95,7 @@ bool CStationState::Apply(const StationEvent& e)
     }
     case Kind::BoxWaiting:
         enter("waiting");
+        v.error.clear();  // said of the box before
         v.hasProgress = false;
         v.progress = PortProgress();
         ++v.progressVersion;
