@@ -39,6 +39,10 @@ bool ParseArgs(const std::map<std::string, std::string>& m, StationArgs& a)
     a.idleSeconds = std::atoi(get("idle-seconds").c_str());
     a.limitSeconds = std::atof(get("limit").c_str());
     a.spinSeconds = std::atoi(get("spin-seconds").c_str());
+    if (!get("series").empty())
+        a.series = get("series");
+    if (!get("web").empty())
+        a.webClients = std::atoi(get("web").c_str());
     if (!get("spinners").empty())
         a.spinners = std::atoi(get("spinners").c_str());
     if (a.spinSeconds > 0)

@@ -27,6 +27,9 @@ struct StationArgs {
     int idleSeconds = 0;
     int spinSeconds = 0, spinners = 2;  // the machine check, see CheckSpinning
     double limitSeconds = 0;  // 0: from the wire time
+    int webClients = -1;      // with --boxes bench: >= 0 serves --http too, under that many
+                              // board streams, a scrape a second and /api/state probes
+    std::string series = "-";  // a name the RESULT line carries, to tell runs apart
 };
 
 // Keys (without "--"): cli, boxsim, file, ports, baud (0: unpaced),
@@ -36,7 +39,9 @@ struct StationArgs {
 // --lines N plays every port, "RESULT station_lines ..."), idle-seconds,
 // limit (seconds);
 // spin-seconds S with spinners N: no CLI, the machine check of
-// CheckSpinning ("RESULT station_spin ...").
+// CheckSpinning ("RESULT station_spin ..."); web N (with --boxes bench):
+// the run serves --http as well, under N board streams, a /metrics
+// scrape a second and /api/state probes (see WebLoad.h).
 int RunStation(const std::map<std::string, std::string>& args);
 
 }  // namespace bench

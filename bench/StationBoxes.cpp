@@ -3,6 +3,7 @@
 #include "BenchUtil.h"
 #include "BoxFrames.h"
 #include "MachineCpu.h"
+#include "WebLoad.h"
 
 #include "protocol/Frame.h"
 
@@ -110,6 +111,10 @@ int ServeBenchBoxes(const StationArgs& a)
     std::vector<std::unique_ptr<Pty>> ptys;
     ChildLaunch launch;
     launch.argv = {a.cli, "--json", "--speed", std::to_string(a.baud <= 115200 ? a.baud : 115200)};
+    if (a.webClients >= 0) {
+        launch.argv.push_back("--http");
+        launch.argv.push_back("127.0.0.1:0");
+    }
     for (int i = 0; i < a.ports; ++i) {
         ptys.emplace_back(new Pty);
         std::string err;
@@ -131,12 +136,33 @@ int ServeBenchBoxes(const StationArgs& a)
         RemoveDir(dir);
         return 1;
     }
+    // The HTTP side's clients are there before the first box greets.
+    std::unique_ptr<WebLoad> load;
+    if (a.webClients >= 0) {
+        std::string at;
+        for (int i = 0; i < 1000 && at.empty(); ++i) {
+            const std::string err = ReadText(launch.stderrPath);
+            const size_t p = err.find("board at http://");
+            if (p != std::string::npos)
+                at = err.substr(p + 16, err.find('/', p + 16) - p - 16);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (at.empty()) {
+            std::fprintf(stderr, "zv-bench station: the CLI printed no board URL\n");
+            cli.Kill();
+            RemoveDir(dir);
+            return 1;
+        }
+        load.reset(new WebLoad(at, a.webClients));
+    }
     std::vector<BoxTiming> timing(ptys.size());
     std::vector<std::thread> threads;
     for (size_t i = 0; i < ptys.size(); ++i)
         threads.emplace_back([&, i] { PlayBox(*ptys[i], file, a.baud, timing[i]); });
     for (std::thread& t : threads)
         t.join();
+    const WebLoadFigures web = load ? load->Stop() : WebLoadFigures();
     bool ended = WaitExit(cli, 30000);
     cli.Kill();
     CpuSnapshot cpu1 = TakeCpu();
@@ -179,7 +205,9 @@ int ServeBenchBoxes(const StationArgs& a)
                 "turnaround_p90_us=%.1f turnaround_p99_us=%.1f turnaround_max_us=%.1f slow_5ms=%zu "
                 "box_late_us_per_block=%.1f cli_cpu_s=%.3f cli_cpu_pct=%.3f "
                 "cli_cpu_pct_per_port=%.3f cli_us_per_block=%.1f boxes_cpu_pct=%.2f kworkers_pct=%.1f others_pct=%.1f "
-                "load_before=%s load_after=%s fifo=%d boxes_ok=%d bad=%ld cli_exit=%d completed=%d\n",
+                "load_before=%s load_after=%s fifo=%d boxes_ok=%d bad=%ld cli_exit=%d completed=%d web=%d "
+                "streams_open=%d stream_events=%llu stream_kib=%.1f scrapes_ok=%d/%d state_probes_ok=%d/%d "
+                "state_p50_ms=%.2f state_p99_ms=%.2f state_max_ms=%.2f series=%s\n",
                 awake.Count() > 0 ? 1 : 0, a.baud, a.ports, file.size(), wall, eff.empty() ? 0 : eff.front(),
                 mid(eff), eff.empty() ? 0 : eff.back(), mid(hostUs), hostUs.empty() ? 0 : hostUs.back(),
                 Percentile(turn, 0.5), Percentile(turn, 0.9), Percentile(turn, 0.99), Percentile(turn, 1.0),
@@ -188,7 +216,10 @@ int ServeBenchBoxes(const StationArgs& a)
                 cli.CpuSeconds(), cli.CpuSeconds() / wall * 100.0, cli.CpuSeconds() / wall * 100.0 / a.ports,
                 blocks ? cli.CpuSeconds() * 1e6 / static_cast<double>(blocks) : 0.0, boxCpu / wall * 100.0,
                 kworkers / window * 100.0, others / window * 100.0, cpu0.load.c_str(), cpu1.load.c_str(), fifo,
-                ok, bad, cli.ExitCode(), completed);
+                ok, bad, cli.ExitCode(), completed, a.webClients >= 0 ? a.webClients : -1, web.streamsOpen,
+                web.streamEvents, static_cast<double>(web.streamBytes) / 1024.0, web.scrapesOk, web.scrapes,
+                web.probesOk, web.probes, web.stateP50Ms, web.stateP99Ms, web.stateMaxMs,
+                a.series.c_str());
     RemoveDir(dir);
     return ended && cli.ExitCode() == 0 && ok == a.ports && completed == a.ports && bad == 0 ? 0 : 1;
 }

@@ -12,6 +12,10 @@
 #   bench/station.sh --quick           small files and few ports (~15 s)
 #   bench/station.sh --section FILE    write the section to FILE instead
 #                                      (bench/run.sh puts it into its report)
+#   bench/station.sh --web-only        only the runs with and without the
+#                                      HTTP side (--http under 10 board
+#                                      streams and a scrape a second), and
+#                                      replace just their part of section 5
 #
 # Environment: BUILD_DIR (default build/h-bench), JOBS (default 2).
 set -euo pipefail
@@ -19,12 +23,13 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build=${BUILD_DIR:-build/h-bench}
 jobs=${JOBS:-2}
-quick=0 section=""
+quick=0 section="" web_only=0
 while (($#)); do
     case $1 in
     --quick) quick=1 ;;
     --section) section=$2; shift ;;
-    *) echo "usage: bench/station.sh [--quick] [--section FILE]" >&2; exit 2 ;;
+    --web-only) web_only=1 ;;
+    *) echo "usage: bench/station.sh [--quick] [--section FILE] [--web-only]" >&2; exit 2 ;;
     esac
     shift
 done
@@ -42,11 +47,15 @@ log=$work/results.log
 KiB=1024
 if ((quick)); then
     counts="1 4" awakes="0" controls="4" paced=$((16 * KiB)) unpaced=$((256 * KiB)) many=4 idle_s=2 spin_s=2
+    web_ports=4 web_rounds=1
 else
     # 256 KiB is 1028 blocks, 24.6 s of wire time per port: the per-block
     # figures settle well within that, and the whole set stays in minutes.
     counts="1 8 16 32" awakes="1 0" controls="16 32" paced=$((256 * KiB)) unpaced=$((1024 * KiB)) many=32
     idle_s=10 spin_s=10
+    # The HTTP side: 16 ports as the target names them, with and without
+    # it in turn, three times, so a drift of the machine hits both alike.
+    web_ports=16 web_rounds=3
 fi
 head -c "$paced" /dev/urandom >"$work/paced.wzb"
 head -c "$unpaced" /dev/urandom >"$work/unpaced.wzb"
@@ -60,6 +69,16 @@ run() {
     "$zvb" station --cli "$cli" "$@" | tee -a "$log" | grep '^RESULT' >&2 || true
 }
 paced() { run --file "$work/paced.wzb" --baud 115200 "$@"; }
+web_runs() {
+    local r
+    for ((r = 1; r <= web_rounds; r++)); do
+        paced --boxes bench --ports "$web_ports" --awake 0 --series web
+        paced --boxes bench --ports "$web_ports" --awake 0 --series web --web 10
+    done
+}
+if ((web_only)); then
+    web_runs
+else
 # What the host takes from CPUs that never rest (what --awake does).
 for n in 1 2; do
     run --spin-seconds "$spin_s" --spinners "$n"
@@ -84,6 +103,8 @@ done
 for n in 1 "$many"; do
     run --file "$work/paced.wzb" --ports "$n" --idle-seconds "$idle_s"
 done
+web_runs
+fi
 elapsed=$((SECONDS - start))
 
 # get LINE KEY: the value of KEY in one RESULT line.
@@ -162,9 +183,9 @@ report() {
     echo "| ports | CPUs | port efficiency % min / median / max | worst port vs 1 port, points | beyond the wire µs/block, median / worst port | answer µs median / p99 / max | answers > 5 ms | boxes late µs/block | CLI CPU % total | CLI CPU % per port | CLI µs per block | others' CPU % (kernel workers) | load 1 min before / after | boxes OK |"
     echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
     for awake in $awakes; do
-        ref=$(get "$(line station_bench "awake=$awake ports=1")" eff_median)
+        ref=$(get "$(line station_bench "awake=$awake ports=1 series=-")" eff_median)
         for n in $counts; do
-            l=$(line station_bench "awake=$awake ports=$n")
+            l=$(line station_bench "awake=$awake ports=$n series=-")
             [[ -n $l ]] || continue
             echo "| $n | $(cpus "$awake") | $(get "$l" eff_min) / $(get "$l" eff_median) / $(get "$l" eff_max) | $(points "$(get "$l" eff_min)" "$ref") | $(get "$l" host_us_per_block_median) / $(get "$l" host_us_per_block_max) | $(get "$l" turnaround_median_us) / $(get "$l" turnaround_p99_us) / $(get "$l" turnaround_max_us) | $(get "$l" slow_5ms) | $(get "$l" box_late_us_per_block) | $(get "$l" cli_cpu_pct) | **$(get "$l" cli_cpu_pct_per_port)** | $(get "$l" cli_us_per_block) | $(get "$l" others_pct) ($(get "$l" kworkers_pct)) | $(get "$l" load_before) / $(get "$l" load_after) | $(get "$l" boxes_ok) of $n |"
         done
@@ -211,15 +232,75 @@ report() {
         echo "| $n | $(get "$l" seconds) | $(get "$l" cpu_pct) | $(get "$l" cpu_pct_per_port) | $(get "$l" wakeups_per_s) | $(get "$l" wakeups_per_s_per_port) | $(get "$l" threads) | $(get "$l" others_pct) |"
     done
     echo
+    web_report
     echo "Raw results of this section:"
     echo
     echo '```'
-    grep '^RESULT' "$log" || true
+    grep '^RESULT' "$log" | grep -v ' series=web' || true
     echo '```'
     echo
 }
 
-if [[ -n $section ]]; then
+# The HTTP side's part of the section: the same ports with and without it.
+web_report() {
+    local l r=0 mode
+    echo "### The HTTP side under load"
+    echo
+    echo "The same $web_ports ports against the bench's boxes (CPUs idle), run by turns without"
+    echo "and with \`--http\`: then 10 board clients stream \`/api/events\` and read all of"
+    echo "it, a scraper fetches \`/metrics\` every second, and a prober times"
+    echo "\`/api/state\` ten times a second (connect to last byte, a new connection"
+    echo "each time), all from the first box's greeting to the last box's end. Run"
+    echo "by \`bench/station.sh$([[ $web_only == 1 ]] && echo ' --web-only')$([[ $quick == 1 ]] && echo ' --quick')\` on $started, $(kib "$paced") per port."
+    echo
+    echo "| round | HTTP | port efficiency % min / median / max | CLI CPU % of one core | /api/state ms p50 / p99 / max | streams open at the end | events per stream | scrapes OK |"
+    echo "|---|---|---|---|---|---|---|---|"
+    while read -r l; do
+        [[ -n $l ]] || continue
+        if [[ $(get "$l" web) == -1 ]]; then
+            r=$((r + 1))
+            mode=off
+            echo "| $r | off | $(get "$l" eff_min) / $(get "$l" eff_median) / $(get "$l" eff_max) | $(get "$l" cli_cpu_pct) | – | – | – | – |"
+        else
+            echo "| $r | 10 streams, scrape 1/s | $(get "$l" eff_min) / $(get "$l" eff_median) / $(get "$l" eff_max) | $(get "$l" cli_cpu_pct) | $(get "$l" state_p50_ms) / **$(get "$l" state_p99_ms)** / $(get "$l" state_max_ms) | $(get "$l" streams_open) of 10 | $(awk -v e="$(get "$l" stream_events)" 'BEGIN { printf "%.0f", e / 10 }') | $(get "$l" scrapes_ok) |"
+        fi
+    done < <(grep "^RESULT station_bench .* series=web" "$log")
+    # Means over the rounds: with less without.
+    grep "^RESULT station_bench .* series=web" "$log" | awk '
+        { for (i = 2; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
+          k = v["web"] == -1 ? "off" : "on"; n[k]++; emin[k] += v["eff_min"]; emed[k] += v["eff_median"]; cpu[k] += v["cli_cpu_pct"]
+          if (k == "off") { offmin = v["eff_min"]; offcpu = v["cli_cpu_pct"] }
+          else { rounds = rounds sprintf("%s%+.2f / %+.2f", rounds == "" ? "" : ", ", v["eff_min"] - offmin, v["cli_cpu_pct"] - offcpu) } }
+        END { if (n["off"] && n["on"])
+          printf "\nMeans over %d rounds, with the HTTP side less without: worst port %+.2f points, median port %+.2f points, CLI CPU %+.2f %% of one core. Round by round, worst port points / CLI CPU %%: %s.\n\n",
+            n["on"], emin["on"] / n["on"] - emin["off"] / n["off"], emed["on"] / n["on"] - emed["off"] / n["off"],
+            cpu["on"] / n["on"] - cpu["off"] / n["off"], rounds }'
+    echo "Targets: every port's efficiency within 0.3 points, the CLI's CPU up by less"
+    echo "than 1 % of one core."
+    echo
+    echo '```'
+    grep "^RESULT station_bench .* series=web" "$log" || true
+    echo '```'
+    echo
+}
+
+if ((web_only)); then
+    # Replace the HTTP side's part of section 5 (or add it at its end).
+    results=$root/bench/RESULTS.md
+    web_report >"$work/web.md"
+    awk -v file="$work/web.md" '
+        function put() { while ((getline l < file) > 0) print l; done = 1 }
+        /^## 5\. Station/ { in5 = 1 }
+        in5 && /^### The HTTP side under load/ { put(); skip = 1; next }
+        skip && /^##/ { skip = 0 }
+        skip && /^Raw results of this section/ { skip = 0 }
+        skip { next }
+        in5 && !done && (/^Raw results of this section/ || (/^## / && !/^## 5\./)) { put(); in5 = 0 }
+        { print }
+        END { if (!done) { print ""; put() } }
+    ' "$results" >"$work/RESULTS.md"
+    cp "$work/RESULTS.md" "$results"
+elif [[ -n $section ]]; then
     report >"$section"
 else
     # Replace section 5 of the last full report, or put it before the raw

@@ -78,7 +78,8 @@ struct ValueOption {
 const ValueOption kValueOptions[] = {{"--port", 'p'},      {"--speed", 'b'},   {"--baud", 0},
                                      {"--trace", 0},       {"--log", 0},       {"--count", 0},
                                      {"--wait-timeout", 0}, {"--station", 0},  {"--operator", 0},
-                                     {"--order", 0},       {"--expect-sha256", 0}, {"--max-failures", 0}};
+                                     {"--order", 0},       {"--expect-sha256", 0}, {"--max-failures", 0},
+                                     {"--http", 0}};
 
 // 64 hex digits, in lower case.
 bool ParseSha256(const std::string& text, std::string& out, std::string& error)
@@ -142,7 +143,8 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
 {
     o = CliOptions();
     error.clear();
-    bool speedGiven = false, countGiven = false, waitGiven = false, maxGiven = false, onlyOperands = false;
+    bool speedGiven = false, countGiven = false, waitGiven = false, maxGiven = false, httpGiven = false,
+         onlyOperands = false;
     std::vector<std::string> operands;
 
     // Applies one option (by its long name) with its value.
@@ -165,6 +167,13 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
             o.tracePath = value;
         } else if (name == "--log") {
             o.logPath = value;
+        } else if (name == "--http") {
+            std::string why;
+            if (!ParseListenAddress(value, o.httpAddress, why)) {
+                error = "--http " + value + ": " + why;
+                return false;
+            }
+            o.http = httpGiven = true;
         } else if (name == "--count") {
             countGiven = true;
             return ParseCount(value, o.count, error);
@@ -291,6 +300,16 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
             return false;
     }
 
+    // The environment's board address only where the command line gives none.
+    if (const char* http = env && !o.http ? env("ZURIVAVAVE_HTTP") : nullptr) {
+        std::string why;
+        if (*http && !ParseListenAddress(http, o.httpAddress, why)) {
+            error = std::string("ZURIVAVAVE_HTTP=") + http + ": " + why;
+            return false;
+        }
+        o.http = *http != '\0';
+    }
+
     if (operands.size() > 1) {
         error = "only one FILE can be served (got '" + operands[0] + "' and '" + operands[1] + "')";
         return false;
@@ -299,8 +318,10 @@ bool ParseOptions(int argc, char** argv, const EnvLookup& env, CliOptions& o, st
         o.file = operands[0];
 
     if (o.listPorts) {
-        if (!o.file.empty() || !o.ports.empty() || !o.tracePath.empty() || !o.logPath.empty() || o.loop)
-            error = "--list-ports takes no FILE, --port, --trace, --log or --loop";
+        if (!o.file.empty() || !o.ports.empty() || !o.tracePath.empty() || !o.logPath.empty() || o.loop ||
+            httpGiven)
+            error = "--list-ports takes no FILE, --port, --trace, --log, --loop or --http";
+        o.http = false;  // ZURIVAVAVE_HTTP: the list is printed and the tool ends
         return error.empty();
     }
     if (o.ports.empty()) {

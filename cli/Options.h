@@ -1,8 +1,10 @@
 // The command line of zurivavave-cli, parsed and checked before anything
 // is opened: a usage error costs no port and touches no file. The
-// environment gives defaults (ZURIVAVAVE_PORT, ZURIVAVAVE_SPEED); the
-// command line wins.
+// environment gives defaults (ZURIVAVAVE_PORT, ZURIVAVAVE_SPEED,
+// ZURIVAVAVE_HTTP); the command line wins.
 #pragma once
+
+#include "ListenAddress.h"
 
 #include <functional>
 #include <string>
@@ -27,6 +29,8 @@ struct CliOptions {
     std::string operatorName;
     std::string order;                // the work order
     std::string expectSha256;         // the approved image, lower-case hex; "" = any
+    bool http = false;                // --http or ZURIVAVAVE_HTTP: serve the board and the API
+    ListenAddress httpAddress;
     bool json = false;
     bool listPorts = false;
     bool check = false;               // the pre-flight checklist instead of a run

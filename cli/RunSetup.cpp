@@ -21,8 +21,6 @@
 #define ZV_VERSION "1.0.4"
 #endif
 
-namespace {
-
 // With --json, what a script gets when the run ends before any port: a
 // record per named port, the one at fault with its own result.
 void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const std::string& culprit,
@@ -50,8 +48,6 @@ void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const s
     }
     std::fflush(stdout);
 }
-
-}  // namespace
 
 // What a path that is no regular file is, in words.
 static std::string KindOf(const std::string& path)

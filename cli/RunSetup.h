@@ -40,6 +40,11 @@ struct RunSetup {
 int CheckRun(const CliOptions& options, RunSetup& run);
 // Opens the trace and log files once the checks passed.
 int OpenOutputs(const CliOptions& options, RunSetup& run);
+// With --json, what a script gets when the run ends before any port opens:
+// a record per named port; culprit (a port or file, "" for all) gets result,
+// the others not_served.
+void PrintFailureRecords(const CliOptions& options, const RunSetup& run, const std::string& culprit,
+                         const char* result, int exitCode, const std::string& status, const std::string& detail);
 
 // The trace file of each port: FILE itself for one port, else
 // FILE.<last part of the port name>, or FILE.<n> when two ports end alike.

@@ -16,6 +16,7 @@
 #include "RunSetup.h"
 #include "ShiftReport.h"
 #include "StationEngine.h"
+#include "StationWeb.h"
 #include "Terminal.h"
 
 #include "protocol/Messages.h"
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -150,7 +152,7 @@ void StartOperatorKeys(const CliOptions& options, CConsole& console)
         console.Print("Press r to return ports that were set aside to service.");
 }
 
-std::vector<StationPort> PortsFor(RunSetup& run)
+std::vector<StationPort> PortsFor(const RunSetup& run)
 {
     std::vector<StationPort> ports;
     for (size_t i = 0; i < run.ports.size(); ++i) {
@@ -158,6 +160,28 @@ std::vector<StationPort> PortsFor(RunSetup& run)
         ports.push_back({p.port, p.image, p.byId, p.usbSerial, i < run.traces.size() ? run.traces[i].get() : nullptr});
     }
     return ports;
+}
+
+// --http: the board and the API, listening before any port opens, so a
+// port that is taken ends the run before any box. The URL goes to stderr.
+int StartWeb(const CliOptions& options, const RunSetup& run, const std::vector<StationPort>& ports,
+             std::unique_ptr<CStationWeb>& web)
+{
+    if (!options.http)
+        return kExitOk;
+    web.reset(new CStationWeb(ports, run.context, run.log ? run.log->Path() : ""));
+    std::string url, error;
+    if (!web->Start(options.httpAddress, url, error)) {
+        web.reset();
+        const std::string why = "--http: " + error;
+        PrintFailureRecords(options, run, "", "usage_error", kExitUsage, "", why);
+        std::fprintf(stderr, "zurivavave-cli: %s\n", why.c_str());
+        return kExitUsage;
+    }
+    std::fprintf(stderr, "zurivavave-cli: board at %s (records: %sapi/records, metrics: %smetrics)\n", url.c_str(),
+                 url.c_str(), url.c_str());
+    std::fflush(stderr);
+    return kExitOk;
 }
 
 // Lets the observers say the rest of what they hold. After an interrupt
@@ -230,6 +254,10 @@ int main(int argc, char** argv)
     code = CheckRun(options, run);
     if (code == kExitOk)
         code = OpenOutputs(options, run);
+    const std::vector<StationPort> ports = PortsFor(run);
+    std::unique_ptr<CStationWeb> web;
+    if (code == kExitOk)
+        code = StartWeb(options, run, ports, web);
     if (code != kExitOk)
         return code;
 
@@ -244,7 +272,7 @@ int main(int argc, char** argv)
         TerminalSize(screen, width, height);
         return width > 0;
     });
-    CStationEngine station(PortsFor(run), run.log.get(), run.context, InterruptFlag());
+    CStationEngine station(ports, run.log.get(), run.context, InterruptFlag());
     CConsoleObserver board(console);
     CQueuedObserver boardQueue(board);
     station.AddObserver(boardQueue);
@@ -252,10 +280,14 @@ int main(int argc, char** argv)
     CQueuedObserver jsonQueue(jsonLines);
     if (options.json && options.loop)
         station.AddObserver(jsonQueue);
+    if (web)
+        station.AddObserver(*web);
     station.SetReturnRequests(&g_ReturnRequests);
     StartOperatorKeys(options, console);
     station.Run(PlanFor(options, run));
     StopKeyInput();
+    if (web)
+        web->Finish();
     if (!FinishObservers({&boardQueue, &jsonQueue}))
         std::_Exit(kExitInterrupted);
     return Report(options, run, station, console);

@@ -69,7 +69,7 @@ PATH=$work/q:$PATH
 check 'zurivavave-cli --sp' --speed
 check 'zurivavave-cli --l' --list-ports --log --loop
 check 'zurivavave-cli -' -p --port -b --speed --baud --trace --json --log --loop --count \
-    --wait-timeout --require-full -q --quiet --list-ports --report -h --help -V --version
+    --wait-timeout --require-full --http -q --quiet --list-ports --report -h --help -V --version
 check 'zurivavave-cli -b ' "${speeds[@]}"
 check 'zurivavave-cli --baud 4' 460800
 check 'zurivavave-cli --speed=2' 230400
@@ -84,6 +84,7 @@ check 'zurivavave-cli --trace ' "${images[@]}" notes.txt
 check 'zurivavave-cli --log n' notes.txt
 check 'zurivavave-cli --count ' 
 check 'zurivavave-cli --report a.wzb n' notes.txt
+check 'zurivavave-cli --http ' 
 check 'zurivavave-boxsim --ex' --expect
 check 'zurivavave-boxsim --expect ' "${images[@]}"
 check 'zurivavave-boxsim --out n' notes.txt

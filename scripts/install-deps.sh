@@ -6,12 +6,18 @@
 set -euo pipefail
 
 what=${1:-test}
-pkgs=(cmake g++ make pkg-config libssl-dev)
+# libboost-dev: Beast and Asio (header-only) for the station's HTTP side,
+# natively and, through a link to its headers, in the MinGW build.
+pkgs=(cmake g++ make pkg-config libssl-dev libboost-dev)
+# chromium (headless) reads the live board and takes its screenshot;
+# prometheus gives promtool and a real server scraping the stations; curl
+# asks it, and the Windows build's board, from the test scripts.
 if [ "$what" = test ]; then
   pkgs+=(googletest libgtest-dev libgmock-dev
          g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth
          socat lrzsz clang libclang-rt-dev imagemagick
-         dpkg-dev lintian man-db groff-base bash-completion zip unzip locales systemd)
+         dpkg-dev lintian man-db groff-base bash-completion zip unzip locales systemd
+         chromium prometheus curl)
 fi
 if [ "$what" = package ]; then
   # dpkg-dev for dpkg-shlibdeps, lintian to check the .deb, man-db and

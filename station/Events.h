@@ -51,7 +51,9 @@ struct StationEvent {
     std::shared_ptr<const BoxRecord> record;
     ShiftTally tally;
     int64_t sinceMs = 0;  // wall clock, ms since 1970
-    std::string port, byId;  // PortAdded: the port as served and its stable name
+    // PortAdded: the port as served, its stable name and the image it serves.
+    std::string port, byId, imagePath, imageSha256;
+    long long imageSize = 0;
 };
 
 // Called on the thread of the port the event is about (or the engine's);

@@ -49,11 +49,15 @@ public:
         m_Sink.OnEvent(e);
     }
     void Returned(const std::string& text) { Say(StationEvent::Kind::Returned, text); }
-    void Added(const std::string& port, const std::string& byId)
+    void Added(const std::string& port, const std::string& byId, const std::string& imagePath,
+               const std::string& imageSha256, long long imageSize)
     {
         StationEvent e = Make(StationEvent::Kind::PortAdded);
         e.port = port;
         e.byId = byId;
+        e.imagePath = imagePath;
+        e.imageSha256 = imageSha256;
+        e.imageSize = imageSize;
         m_Sink.OnEvent(e);
     }
 

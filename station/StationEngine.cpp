@@ -91,7 +91,8 @@ void CStationEngine::StartPort(const StationPort& p, const StationPlan& plan)
     };
     station.returnRequests = m_ReturnRequests;
     port->runner.reset(new CPortRunner(host, *port->events, p.port, station));
-    port->events->Added(p.port, p.byId);
+    port->events->Added(p.port, p.byId, p.image ? p.image->Path() : "", p.image ? p.image->Sha256() : "",
+                        p.image ? p.image->FileSize() : 0);
 
     ShiftPlan sp;
     sp.serve.image = p.image;
