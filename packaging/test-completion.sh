@@ -69,7 +69,8 @@ PATH=$work/q:$PATH
 check 'zurivavave-cli --sp' --speed
 check 'zurivavave-cli --l' --list-ports --log --loop
 check 'zurivavave-cli -' -p --port -b --speed --baud --trace --json --log --loop --count \
-    --wait-timeout --require-full --http -q --quiet --list-ports --report -h --help -V --version
+    --max-failures --wait-timeout --require-full --station --operator --order --expect-sha256 --http \
+    -q --quiet --check --list-ports --report -h --help -V --version
 check 'zurivavave-cli -b ' "${speeds[@]}"
 check 'zurivavave-cli --baud 4' 460800
 check 'zurivavave-cli --speed=2' 230400
