@@ -1,6 +1,7 @@
 #include "Preflight.h"
 
 #include "FileIdentity.h"
+#include "HttpServer.h"
 #include "PortList.h"
 #include "RecordLogReader.h"
 #include "RunSetup.h"
@@ -211,6 +212,20 @@ void CheckClock(Checklist& list)
         list.Ok(std::string("clock: ") + text + " local");
 }
 
+void CheckHttp(const CliOptions& options, Checklist& list)
+{
+    if (!options.http) {
+        list.NotApplicable("HTTP: none (--http [ADDR:]PORT serves the board, records and metrics)");
+        return;
+    }
+    std::string why;
+    const std::string url = UrlOf(options.httpAddress.host, options.httpAddress.port);
+    if (CanListen(options.httpAddress, why))
+        list.Ok("HTTP " + url + ": free");
+    else
+        list.Fail("HTTP: " + why, "stop the program on that port, or choose another with --http");
+}
+
 }  // namespace
 
 int RunPreflight(const CliOptions& options)
@@ -223,6 +238,7 @@ int RunPreflight(const CliOptions& options)
     CheckPorts(options, list);
     CheckLog(options, list);
     CheckClock(list);
+    CheckHttp(options, list);
     if (list.Failures() == 0) {
         std::printf("All is well: the shift can start.\n");
         return 0;

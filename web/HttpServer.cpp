@@ -372,9 +372,11 @@ CHttpServer::CHttpServer(Handler handler, const CEventStream& events, ProgressFr
 
 CHttpServer::~CHttpServer() { Stop(std::chrono::milliseconds(0)); }
 
-bool CHttpServer::Start(const ListenAddress& at, std::string& url, std::string& error)
+namespace {
+
+// Opens, binds and listens; false with the reason.
+bool Listen(tcp::acceptor& acceptor, const ListenAddress& at, std::string& error)
 {
-    Impl& s = *m_Impl;
     beast::error_code ec;
     const net::ip::address address = net::ip::make_address(at.host, ec);
     if (ec) {
@@ -382,24 +384,45 @@ bool CHttpServer::Start(const ListenAddress& at, std::string& url, std::string& 
         return false;
     }
     const tcp::endpoint endpoint(address, at.port);
-    s.acceptor.open(endpoint.protocol(), ec);
+    acceptor.open(endpoint.protocol(), ec);
 #ifndef _WIN32
     // A station restarted at once gets its port back (connections of the
     // last run may linger); Windows' meaning of the flag would let two
     // stations share one port, so it stays off there.
     if (!ec)
-        s.acceptor.set_option(net::socket_base::reuse_address(true), ec);
+        acceptor.set_option(net::socket_base::reuse_address(true), ec);
 #endif
     if (!ec)
-        s.acceptor.bind(endpoint, ec);
+        acceptor.bind(endpoint, ec);
     if (!ec)
-        s.acceptor.listen(net::socket_base::max_listen_connections, ec);
+        acceptor.listen(net::socket_base::max_listen_connections, ec);
     if (ec) {
         error = "cannot listen on " + UrlOf(at.host, at.port) + ": " + ec.message();
         beast::error_code ignored;
-        s.acceptor.close(ignored);
+        acceptor.close(ignored);
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool CanListen(const ListenAddress& at, std::string& error)
+{
+    net::io_context ioc;
+    tcp::acceptor acceptor(ioc);
+    if (!Listen(acceptor, at, error))
+        return false;
+    beast::error_code ignored;
+    acceptor.close(ignored);
+    return true;
+}
+
+bool CHttpServer::Start(const ListenAddress& at, std::string& url, std::string& error)
+{
+    Impl& s = *m_Impl;
+    if (!Listen(s.acceptor, at, error))
+        return false;
     url = UrlOf(at.host, s.acceptor.local_endpoint().port());
     s.Accept();
     s.Tick();

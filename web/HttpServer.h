@@ -61,3 +61,7 @@ public:
 private:
     std::unique_ptr<Impl> m_Impl;
 };
+
+// Whether the station could listen at (a check before a shift); false with
+// the reason. Lets the address go again at once.
+bool CanListen(const ListenAddress& at, std::string& error);

@@ -505,7 +505,8 @@ TEST_F(CliStation, ACheckBeforeTheShiftSaysWhatIsWrongAndHowToFixIt)
     };
     // All well: the image, a pseudo-terminal (its missing by-id name and
     // latency timer do not apply), the log's folder, the clock.
-    EXPECT_EQ(0, check({"-p", line.SlavePath(), "--log", m_Dir.File("shift.jsonl"), image})) << out;
+    EXPECT_EQ(0, check({"-p", line.SlavePath(), "--log", m_Dir.File("shift.jsonl"), "--http", "0", image})) << out;
+    EXPECT_TRUE(Has(out, "[ ok ] HTTP http://127.0.0.1:0/: free")) << out;
     EXPECT_TRUE(Has(out, "[ -- ] port " + line.SlavePath() + ": a pseudo-terminal")) << out;
     EXPECT_TRUE(Has(out, "All is well")) << out;
     // A port that is not there, another build than the approved one, a log
