@@ -10,6 +10,10 @@
 #                                        (gradient bar, status line), or under
 #                                        a virtual display without one, where a
 #                                        screenshot is saved mid-transfer
+#   scripts/demo.sh --station            a station of eight simulated lines with
+#                                        the board on the terminal and on the
+#                                        web, a failing box and a port set
+#                                        aside (scripts/demo-station.sh)
 #   scripts/demo.sh [--gui] --port DEVICE FILE
 #                                        a real box on a serial adapter (COM1
 #                                        of the Wine prefix with --gui) is sent
@@ -26,8 +30,9 @@ file=
 while [ $# -gt 0 ]; do
   case $1 in
     --gui) gui=1; shift ;;
+    --station) shift; exec scripts/demo-station.sh "$@" ;;
     --port) [ $# -ge 2 ] || { echo "--port needs a device" >&2; exit 2; }; device=$2; shift 2 ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
     *) file=$1; shift ;;
   esac

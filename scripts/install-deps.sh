@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs. Usage:
 #   scripts/install-deps.sh demo   # native build only
+#   scripts/install-deps.sh station  # native build, a browser for the board and curl
 #   scripts/install-deps.sh test   # everything the full test run needs
 #   scripts/install-deps.sh package  # what scripts/package.sh needs
 set -euo pipefail
@@ -18,6 +19,9 @@ if [ "$what" = test ]; then
          socat lrzsz clang libclang-rt-dev imagemagick
          dpkg-dev lintian man-db groff-base bash-completion zip unzip locales systemd
          chromium prometheus curl)
+fi
+if [ "$what" = station ]; then
+  pkgs+=(chromium curl)
 fi
 if [ "$what" = package ]; then
   # dpkg-dev for dpkg-shlibdeps, lintian to check the .deb, man-db and

@@ -111,6 +111,10 @@ bool CStationState::Apply(const StationEvent& e)
         return true;
     case Kind::BoxEnded:
         v.tally = e.tally;
+        // The box is over: its figures stay, but no rate or time left.
+        v.progress.rate = 0;
+        v.progress.eta = -1;
+        ++v.progressVersion;
         if (e.record) {
             v.lastSeq = e.record->seq;
             switch (OutcomeOf(*e.record)) {
