@@ -52,7 +52,7 @@ const char kUsage[] =
     "      --reply-timeout MS\n"
     "                         wait per request (default 2000)\n"
     "      --retries N        further tries per request (default 3)\n"
-    "      --hello-payload SPEC\n"
+    "      --hello-payload TEXT\n"
     "                         what every greeting carries (default: \"BOX\" and\n"
     "                         a byte 1): text, or bytes in hex after 'hex:'\n"
     "                         (\"hex:4b 01 ff\"; 'hex:' alone is an empty\n"

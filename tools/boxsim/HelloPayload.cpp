@@ -88,10 +88,10 @@ bool CHelloPayload::ParseCounter(const std::string& inside, Piece& piece, std::s
     return true;
 }
 
-bool CHelloPayload::Parse(const std::string& spec, std::string& error)
+bool CHelloPayload::Parse(const std::string& given, std::string& error)
 {
     m_Pieces.clear();
-    std::string body = spec;
+    std::string body = given;
     m_Hex = body.rfind("hex:", 0) == 0;
     if (m_Hex)
         body = body.substr(4);

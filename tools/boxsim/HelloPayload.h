@@ -21,8 +21,8 @@ public:
     CHelloPayload();
 
     // "hex:4b 75 {box:2}", "text:...", or text without a prefix; false with
-    // error set when spec cannot be read.
-    bool Parse(const std::string& spec, std::string& error);
+    // error set when given cannot be read.
+    bool Parse(const std::string& given, std::string& error);
     // The payload of the box at c.
     std::vector<unsigned char> Expand(const HelloCounters& c) const;
     // false with error set when a counter up to most would not fit its
