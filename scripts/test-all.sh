@@ -33,8 +33,8 @@ step "thread sanitizer tests"
 # the program and shows in the output either way.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan -j"$jobs" --repeat until-pass:2
 
-step "fuzzing (60 s a target)"
-tests/fuzz/run-fuzz.sh 60
+step "fuzzing (40 s a target)"
+tests/fuzz/run-fuzz.sh 40
 
 step "packages"
 scripts/package.sh
